@@ -1,0 +1,30 @@
+#pragma once
+#include <array>
+#include <string_view>
+
+namespace kestrane {
+
+// Which bytes begin a two-byte character in a code page. Single-byte sets and UTF-8 have none.
+class LeadByteTable {
+public:
+    LeadByteTable() = default;
+
+    static LeadByteTable ForCharset(std::string_view charsetName);
+
+    bool IsLeadByte(unsigned char b) const { return lead_[b]; }
+    bool HasLeadBytes() const { return any_; }
+
+    // Length of the character that begins at text[i]: 2 for a lead byte with a byte after it, else 1.
+    std::size_t CharLength(std::string_view text, std::size_t i) const
+    {
+        return lead_[static_cast<unsigned char>(text[i])] && i + 1 < text.size() ? 2 : 1;
+    }
+
+private:
+    void SetRange(unsigned first, unsigned last);
+
+    std::array<bool, 256> lead_{};
+    bool any_ = false;
+};
+
+}  // namespace kestrane

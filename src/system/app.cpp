@@ -1,0 +1,7 @@
+#include "system/sensor.hpp"
+
+int main()
+{
+    kestrane::Accelerometer accelerometer;
+    return 0;
+}
