@@ -1,0 +1,1 @@
+#include "layer/TextCodec.hpp"
