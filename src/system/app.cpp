@@ -1,7 +1,0 @@
-#include "system/sensor.hpp"
-
-int main()
-{
-    kestrane::Accelerometer accelerometer;
-    return 0;
-}
