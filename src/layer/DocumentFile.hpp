@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -8,27 +9,34 @@ namespace kestrane::os {
 // A document file opened for Open: read access, others may read but not write it meanwhile.
 class DocumentReader {
 public:
-    // Throws EFOpenError ("ファイル %s は開けません" with the path) when the file cannot be opened.
+    // Throws EFOpenError ("ファイル %s は開けません" with the path) when the file cannot be opened,
+    // is not a regular file, or another holder has it for writing.
     explicit DocumentReader(const std::string& path);
     ~DocumentReader();
     DocumentReader(const DocumentReader&) = delete;
     DocumentReader& operator=(const DocumentReader&) = delete;
 
-    // Bytes from the current position to the end.
+    // Bytes from the current position to the end, as they stood when the file was opened.
     std::size_t Size() const;
-    // One read of Size() bytes; only the bytes actually read are returned.
+    // One read of Size() bytes; only the bytes actually read are returned. Throws EFOpenError when
+    // the read fails, std::bad_alloc when the buffer cannot be had.
     std::string ReadAll();
 
 private:
+    std::string path_;
     int fd_ = -1;
     std::size_t size_ = 0;
 };
 
-// A document file being saved. Nothing reaches the target until Commit; a failure on any path
-// leaves the previous file as it was and no temporary file behind.
+// A document file being saved, through symbolic links to their final target. The text goes to a
+// temporary file that Commit puts in place of the target; a target with other hard links is
+// rewritten in place instead (by Write, once its space is reserved), so every name sees the text.
+// A failure on any path leaves the previous file as it was and no temporary file behind.
 class DocumentWriter {
 public:
-    // Throws EFCreateError ("ファイル %s を作成できません" with the path) when it cannot be created.
+    // Throws EFCreateError ("ファイル %s を作成できません" with the path) when it cannot be created:
+    // a bad name or folder, no permission, a read-only target or filesystem, a target that is not a
+    // regular file, or one that someone else holds. Keeps the target locked until Commit or destruction.
     explicit DocumentWriter(const std::string& path);
     ~DocumentWriter();
     DocumentWriter(const DocumentWriter&) = delete;
@@ -41,7 +49,7 @@ public:
 
 private:
     struct State;
-    State* state_;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace kestrane::os
