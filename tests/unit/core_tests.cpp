@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/AccessKeys.hpp"
 #include "core/CodePage.hpp"
 #include "core/ErrorText.hpp"
 #include "core/SensorRecord.hpp"
@@ -96,4 +97,22 @@ TEST(ErrorBoxText, AppendsADotByTheLastCharacter)
     };
     for (const auto& r : rows)
         EXPECT_EQ(ErrorBoxText(r.message, r.cp), r.shown) << r.what;
+}
+
+TEST(AccessKeys, FirstFreeLetterPerLevel)
+{
+    const struct {
+        const char* what;
+        std::vector<std::string> captions, shown;
+    } rows[] = {
+        {"the menu bar", {"File"}, {"&File"}},
+        {"the file menu", {"Open", "Save", "Quit"}, {"&Open", "&Save", "&Quit"}},
+        {"a taken first letter moves to the next", {"Save", "Select", "Sort"}, {"&Save", "S&elect", "S&ort"}},
+        {"case does not matter", {"save", "Seal"}, {"&save", "S&eal"}},
+        {"an explicit key is kept and taken", {"Open", "&Other"}, {"O&pen", "&Other"}},
+        {"no free letter, no key", {"ab", "ba", "b"}, {"&ab", "&ba", "b"}},
+        {"a literal ampersand is not a key", {"R&&D"}, {"&R&&D"}},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(WithAccessKeys(r.captions), r.shown) << r.what;
 }

@@ -1,0 +1,164 @@
+#include "qt/FormWindow.hpp"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QWindowStateChangeEvent>
+#include <cmath>
+
+#include "core/AccessKeys.hpp"
+#include "layer/Menus.hpp"
+#include "qt/QtSupport.hpp"
+
+namespace kestrane {
+
+namespace qt {
+
+void FormWindow::closeEvent(QCloseEvent* event)
+{
+    // The form decides what closing means; the window itself never just goes away.
+    event->ignore();
+    GuardedCall(&form_, [this] { form_.Close(); });
+}
+
+void FormWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !(windowState() & Qt::WindowMinimized))
+        GuardedCall(&form_, [this] { form_.impl().ApplyPendingPosition(); });
+}
+
+void ApplyFontSetting(QFont& font, const PropertySetting& s, double scale)
+{
+    if (s.name == "Font.Name") {
+        font.setFamily(QString::fromUtf8(std::get<std::string>(s.value).c_str()));
+    } else if (s.name == "Font.Height") {
+        // Negative: the characters' own height in pixels; positive: the whole cell's.
+        const auto h = std::get<int64_t>(s.value);
+        const int pixels = static_cast<int>(std::lround(static_cast<double>(h < 0 ? -h : h) * scale));
+        font.setPixelSize(std::max(1, h < 0 ? pixels : pixels * 4 / 5));
+    } else if (s.name == "Font.Style") {
+        const auto& styles = std::get<IdentSet>(s.value).names;
+        auto has = [&](const char* n) { return std::find(styles.begin(), styles.end(), n) != styles.end(); };
+        font.setBold(has("fsBold"));
+        font.setItalic(has("fsItalic"));
+        font.setUnderline(has("fsUnderline"));
+        font.setStrikeOut(has("fsStrikeOut"));
+    } else if (s.name == "Font.Charset" || s.name == "Font.Color") {
+        // The code page decides the characters; text is drawn in the window text colour.
+    } else {
+        throw EReadError("Property " + s.name + " does not exist");
+    }
+}
+
+double DesignScale(const TForm* form)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int design = form ? const_cast<TForm*>(form)->impl().designPixelsPerInch : 96;
+    if (!screen || design <= 0)
+        return 1.0;
+    return screen->logicalDotsPerInchY() / design;
+}
+
+}  // namespace qt
+
+QPoint TForm::Impl::Position() const
+{
+    if (pendingPosition && (window.windowState() & Qt::WindowMinimized))
+        return *pendingPosition;
+    return window.pos();
+}
+
+void TForm::Impl::MoveTo(QPoint p)
+{
+    if (window.windowState() & Qt::WindowMinimized)
+        pendingPosition = p;
+    else
+        window.move(p);
+}
+
+void TForm::Impl::ApplyPendingPosition()
+{
+    if (pendingPosition) {
+        const QPoint p = *pendingPosition;
+        pendingPosition.reset();
+        window.move(p);
+    }
+}
+
+void TForm::Impl::CreateHidden()
+{
+    QRect bounds;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (defaultPosition && screen) {
+        // Where a window system puts a new top-level window: the first cascade slot, three
+        // quarters of the work area.
+        const QRect area = screen->availableGeometry();
+        const int step = QFontMetrics(QGuiApplication::font()).height() + 8;
+        bounds = QRect(area.topLeft() + QPoint(step, step), area.size() * 3 / 4);
+    } else {
+        const double scale = qt::DesignScale(&form);
+        auto at = [&](const char* n) {
+            auto it = designBounds.find(n);
+            return it == designBounds.end() ? 0 : static_cast<int>(std::lround(it->second * scale));
+        };
+        bounds = QRect(at("Left"), at("Top"), std::max(1, at("Width")), std::max(1, at("Height")));
+    }
+    window.resize(bounds.size());
+    window.move(bounds.topLeft());
+    window.winId();
+}
+
+namespace {
+
+void AddItems(QMenu* into, TMenuItem* parent);
+
+std::vector<std::string> ShownCaptions(TMenuItem* parent)
+{
+    std::vector<std::string> captions;
+    for (int i = 0; i < parent->Count(); ++i)
+        captions.push_back(parent->Items(i)->Caption());
+    return WithAccessKeys(captions);
+}
+
+QAction* MakeAction(QObject* owner, TMenuItem* item, const std::string& shown)
+{
+    auto* action = new QAction(QString::fromUtf8(shown.c_str()), owner);
+    QObject::connect(action, &QAction::triggered, owner, [item] { GuardedCall(item, [item] { item->Click(); }); });
+    return action;
+}
+
+void AddItems(QMenu* into, TMenuItem* parent)
+{
+    const auto shown = ShownCaptions(parent);
+    for (int i = 0; i < parent->Count(); ++i) {
+        TMenuItem* item = parent->Items(i);
+        if (item->Count() > 0)
+            AddItems(into->addMenu(QString::fromUtf8(shown[static_cast<std::size_t>(i)].c_str())), item);
+        else
+            into->addAction(MakeAction(into, item, shown[static_cast<std::size_t>(i)]));
+    }
+}
+
+}  // namespace
+
+void TForm::Impl::BuildMenuBar(TMainMenu* menu)
+{
+    QMenuBar* bar = window.menuBar();
+    bar->clear();
+    if (!menu)
+        return;
+    TMenuItem* root = menu->Items();
+    const auto shown = ShownCaptions(root);
+    for (int i = 0; i < root->Count(); ++i) {
+        TMenuItem* item = root->Items(i);
+        const QString text = QString::fromUtf8(shown[static_cast<std::size_t>(i)].c_str());
+        if (item->Count() > 0)
+            AddItems(bar->addMenu(text), item);
+        else
+            bar->addAction(MakeAction(bar, item, shown[static_cast<std::size_t>(i)]));
+    }
+}
+
+}  // namespace kestrane
