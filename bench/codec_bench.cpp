@@ -22,7 +22,7 @@ std::string Document(std::string_view line)
     return bytes;
 }
 
-const char16_t kJapanese[] = u"窓は加速度に合わせて動き、文字は元のバイトのまま保存されます。ｶﾀｶﾅ 2024-06-11 (Kestrane)";
+const char16_t kJapanese[] = u"窓は加速度に合わせて動き、文字は元のバイトのまま保存されます。ｶﾀｶﾅ 2024 (Kestrane)";
 
 struct Sample {
     const char* charset;
@@ -31,7 +31,7 @@ struct Sample {
 
 const std::string& AsciiLines()
 {
-    static const std::string bytes = Document("The quick brown fox jumps over the lazy dog; 0123456789 (ASCII) tab\tend.");
+    static const std::string bytes = Document("The quick brown fox jumps over the lazy dog; 0123456789, tab\tend.");
     return bytes;
 }
 

@@ -44,27 +44,25 @@ std::string Normalised(std::string_view name)
     return out;
 }
 
-// Counts the units or bytes a conversion produces, so the output is allocated once and exactly.
-template <class T>
-struct Counter {
+// Counts the bytes an encoding produces, so the output is allocated once and exactly.
+struct ByteCounter {
     std::size_t n = 0;
-    void operator()(T) { ++n; }
+    void operator()(char) { ++n; }
 };
 
-template <class T>
-struct Writer {
-    T* p;
-    void operator()(T v) { *p++ = v; }
+struct ByteWriter {
+    char* p;
+    void operator()(char b) { *p++ = b; }
 };
 
 // Runs the encoder over the text twice: once to count the bytes, once to write them.
 template <class EncodeText>
 std::string EncodeExactly(std::u16string_view text, const EncodeText& encodeText)
 {
-    Counter<char> count;
+    ByteCounter count;
     encodeText(text, count);
     std::string out(count.n, '\0');
-    Writer<char> write{out.data()};
+    ByteWriter write{out.data()};
     encodeText(text, write);
     return out;
 }
@@ -77,7 +75,7 @@ void EncodeUnits(std::u16string_view text, const EncodeChar& encodeChar, Put& pu
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n; ++i) {
         const char32_t u = text[i];
-        // The common case first: a character that is neither a control, a break nor a surrogate.
+        // Most characters take the first branch: none of them is a break, a zero or a surrogate.
         if (u >= 0x20 && u < 0xD800 && u != 0x2028 && u != 0x2029) {
             encodeChar(u, put);
         } else if (u == '\n' || u == 0x2028 || u == 0x2029) {
