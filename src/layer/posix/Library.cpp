@@ -33,8 +33,10 @@ std::string ProgramFolder()
 ModuleHandle LoadModule(const char* fileName)
 {
     if (std::strchr(fileName, '/') == nullptr) {
-        const std::string local = ProgramFolder() + "/" + fileName;
-        if (access(local.c_str(), F_OK) == 0)
+        // Without a known folder of our own, "/" + name would load from the root folder.
+        const std::string folder = ProgramFolder();
+        const std::string local = folder + "/" + fileName;
+        if (!folder.empty() && access(local.c_str(), F_OK) == 0)
             return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
@@ -78,6 +80,12 @@ void OnFault(int sig, siginfo_t* info, void* context)
 #else
     (void)context;
 #endif
+    if (!t_recover) {
+        // Another thread's fault, not one of a guarded call: let it take the default course rather
+        // than jump through a null buffer.
+        signal(sig, SIG_DFL);
+        return;
+    }
     t_fault = {sig, info->si_code, info->si_addr, pc, write};
     siglongjmp(*t_recover, 1);
 }
