@@ -32,7 +32,7 @@ LeadByteTable LeadByteTable::ForCharset(std::string_view charsetName)
         t.SetRange(0x81, 0x9F);
         t.SetRange(0xE0, 0xFC);
     } else if (n == "GBK" || n == "CP936" || n == "GB18030" || n == "BIG5" || n == "BIG5HKSCS" || n == "CP950" ||
-               n == "CP949" || n == "UHC") {
+               n == "CP949" || n == "UHC" || n == "EUCKR" || n == "GB2312" || n == "EUCCN") {
         t.SetRange(0x81, 0xFE);
     }
     return t;
