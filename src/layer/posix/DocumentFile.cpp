@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <new>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -242,6 +243,7 @@ struct DocumentWriter::State {
     int tempFd = -1;
     bool inPlace = false;
     off_t written = 0;
+    std::optional<struct stat> keep;  // the replaced target's owner and mode
 
     ~State()
     {
@@ -286,13 +288,8 @@ DocumentWriter::DocumentWriter(const std::string& path) : state_(std::make_uniqu
             return;
         ThrowCreate(path);
     }
-    if (exists) {
-        // Owner first: changing it clears the set-user-ID and set-group-ID bits that the mode then restores.
-        if (fchown(s.tempFd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
-            ThrowCreate(path);
-        if (fchmod(s.tempFd, st.st_mode & 07777) != 0)
-            ThrowCreate(path);
-    }
+    if (exists)
+        s.keep = st;
 }
 
 DocumentWriter::~DocumentWriter() = default;
@@ -340,6 +337,10 @@ void DocumentWriter::Commit()
     }
     if (s.temp.empty())
         return;
+    // After the writes, which clear the set-user-ID bits, and owner first, since changing it does too.
+    if (s.keep && ((fchown(s.tempFd, s.keep->st_uid, s.keep->st_gid) != 0 && errno != EPERM) ||
+                   fchmod(s.tempFd, s.keep->st_mode & 07777) != 0))
+        ThrowWrite();
     const int fd = s.tempFd;
     s.tempFd = -1;
     const bool synced = SyncFd(fd);
