@@ -22,13 +22,14 @@ foreach(case "scripted;Scripted*;${CMAKE_BINARY_DIR}/fixtures/scripted"
     PROPERTIES ENVIRONMENT "LD_LIBRARY_PATH=${dir}")
 endforeach()
 
-# The default and simulator libraries, opened by path.
-add_executable(sensor_library_tests unit/sensor_iio.cpp unit/sensor_simulator.cpp)
+# The default and simulator libraries, and the scripted fixture's own script file, opened by path.
+add_executable(sensor_library_tests unit/sensor_iio.cpp unit/sensor_simulator.cpp unit/sensor_fixture.cpp)
 target_include_directories(sensor_library_tests PRIVATE ${PROJECT_SOURCE_DIR}/sensors)
 target_link_libraries(sensor_library_tests PRIVATE kestrane_sensor GTest::gtest_main ${CMAKE_DL_LIBS})
 target_compile_definitions(sensor_library_tests PRIVATE
   KESTRANE_IIO_LIBRARY="$<TARGET_FILE:sensor_iio>"
-  KESTRANE_SIMULATOR_LIBRARY="$<TARGET_FILE:sensor_simulator>")
+  KESTRANE_SIMULATOR_LIBRARY="$<TARGET_FILE:sensor_simulator>"
+  KESTRANE_SCRIPTED_FIXTURE="$<TARGET_FILE:sensor_fixture_scripted>")
 set_target_properties(sensor_library_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${sensor_tests_dir})
-add_dependencies(sensor_library_tests sensor_iio sensor_simulator)
+add_dependencies(sensor_library_tests sensor_iio sensor_simulator sensor_fixture_scripted)
 gtest_discover_tests(sensor_library_tests TEST_PREFIX "sensor.")

@@ -135,6 +135,7 @@ TEST_F(ScriptedSensor, FailedUpdateKeepsReadingsAndSignalStateAndTheNextOneWorks
         const MarkedSignalState marked;
         Accelerometer a;
         ExpectReadings(a, 3, -10, action);
+        marked.ExpectIntact(std::string(action) + ", after construction");
         EXPECT_FALSE(a.Update()) << action;
         ExpectReadings(a, 3, -10, action);
         marked.ExpectIntact(action);
