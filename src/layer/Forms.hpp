@@ -122,7 +122,7 @@ public:
     void SetProperty(const PropertySetting& setting, DescriptionBinder& binder) override;
 
     struct Impl;
-    Impl& impl() { return *impl_; }
+    Impl& impl() const { return *impl_; }
 
 protected:
     // Creates the components of `description` in order, with their settings and events, then

@@ -52,13 +52,27 @@ void ApplyFontSetting(QFont& font, const PropertySetting& s, double scale)
     }
 }
 
-double DesignScale(const TForm* form)
+double PixelsPerInchScale(const TForm* form)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const int design = form ? const_cast<TForm*>(form)->impl().designPixelsPerInch : 96;
+    const int design = form ? form->impl().designPixelsPerInch : 96;
     if (!screen || design <= 0)
         return 1.0;
     return screen->logicalDotsPerInchY() / design;
+}
+
+double DesignScale(const TForm* form)
+{
+    if (!form)
+        return 1.0;
+    TForm::Impl& impl = form->impl();
+    if (impl.designTextHeight <= 0)
+        return PixelsPerInchScale(form);
+    // The window font, already sized for this screen, measured against the layout's text height:
+    // a substituted font of another height rescales everything the same way.
+    if (impl.scale <= 0)
+        impl.scale = static_cast<double>(QFontMetrics(impl.font).height()) / impl.designTextHeight;
+    return impl.scale;
 }
 
 }  // namespace qt

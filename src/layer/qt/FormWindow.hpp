@@ -29,6 +29,8 @@ private:
 void ApplyFontSetting(QFont& font, const PropertySetting& setting, double scale = 1.0);
 
 // Screen pixels per design pixel: the screen's density over the one the layout was made for.
+double PixelsPerInchScale(const TForm* form);
+// The same, corrected by the window font's real text height against the layout's.
 double DesignScale(const TForm* form);
 
 }  // namespace qt
@@ -48,6 +50,7 @@ struct TForm::Impl {
     bool defaultPosition = false;
     int designPixelsPerInch = 96;
     int designTextHeight = 0;
+    double scale = 0;  // DesignScale, once the text height is known
     QFont font;
     // A minimised window keeps its place here; the window manager would restore it on a move.
     std::optional<QPoint> pendingPosition;

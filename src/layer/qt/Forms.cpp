@@ -197,7 +197,7 @@ void TForm::SetProperty(const PropertySetting& s, DescriptionBinder& binder)
     } else if (n == "TextHeight") {
         impl_->designTextHeight = static_cast<int>(std::get<int64_t>(s.value));
     } else if (n.rfind("Font.", 0) == 0) {
-        qt::ApplyFontSetting(impl_->font, s, qt::DesignScale(this));
+        qt::ApplyFontSetting(impl_->font, s, qt::PixelsPerInchScale(this));
     } else if (n == "Color" || n == "OldCreateOrder") {
         // The client area is covered by the text area; no creation events are handled.
     } else {
