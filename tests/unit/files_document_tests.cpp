@@ -248,7 +248,7 @@ TEST_F(DocumentFiles, WriterRefusesBeforeWritingAnything)
     EXPECT_TRUE(List(Path("folder")).empty());
 }
 
-TEST_F(DocumentFiles, WriterHonoursTheWriteBitOfTheClassThatAppliesEvenForRoot)
+TEST_F(DocumentFiles, RootIsRefusedOnlyAFileWithNoWriteBitAtAll)
 {
     if (!IsRoot())
         GTEST_SKIP() << "giving a file to another owner needs root";
@@ -258,9 +258,9 @@ TEST_F(DocumentFiles, WriterHonoursTheWriteBitOfTheClassThatAppliesEvenForRoot)
         mode_t mode;
         bool refused;
     } rows[] = {
-        {0, 0, 0444, true},          {0, 0, 0644, false},         {0, 0, 0466, true},
-        {12345, 12345, 0602, false}, {12345, 12345, 0660, true},  {12345, 0, 0620, false},
-        {12345, 0, 0602, true},
+        {0, 0, 0444, true},          {0, 0, 0644, false},         {0, 0, 0466, false},
+        {12345, 12345, 0644, false}, {12345, 12345, 0444, true},  {12345, 0, 0620, false},
+        {12345, 0, 0400, true},      {12345, 0, 0002, false},
     };
     for (const auto& r : rows) {
         const std::string path = Path("doc");

@@ -110,34 +110,12 @@ std::string FinalTarget(const std::string& given)
     }
 }
 
-bool InGroup(gid_t gid)
-{
-    if (getegid() == gid)
-        return true;
-    const int n = getgroups(0, nullptr);
-    if (n <= 0)
-        return false;
-    std::vector<gid_t> groups(static_cast<std::size_t>(n));
-    const int got = getgroups(n, groups.data());
-    for (int i = 0; i < got; ++i)
-        if (groups[static_cast<std::size_t>(i)] == gid)
-            return true;
-    return false;
-}
-
-// Whether the write bit of the class that applies (owner, group or other) is set. Root passes every
-// permission check of the kernel, yet a read-only file must stay read-only for it too; for anyone
-// else the kernel's own check, access control lists included, already ran when the file was opened.
+// Root passes every permission check of the kernel, yet a file nobody may write (no write bit at
+// all, as a read-only attribute would be) must stay read-only for it too. For anyone else the kernel's
+// own check, access control lists included, already ran when the file was opened.
 bool WritableByMode(const struct stat& st)
 {
-    const uid_t uid = geteuid();
-    if (uid != 0)
-        return true;
-    if (st.st_uid == uid)
-        return st.st_mode & S_IWUSR;
-    if (InGroup(st.st_gid))
-        return st.st_mode & S_IWGRP;
-    return st.st_mode & S_IWOTH;
+    return geteuid() != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 // Creates a new, unique, hidden file beside `target`, named after it. -1 with errno when it cannot.
