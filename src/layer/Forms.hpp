@@ -88,6 +88,15 @@ int ProgramEntry();
 // place the window system calls into the program.
 void GuardedCall(TObject* sender, const std::function<void()>& action) noexcept;
 
+// Shows the busy pointer while it lives, so long work on the GUI thread does not pass for a hang.
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 // Turns the exception being handled into an Exception of the matching kind and throws that.
 [[noreturn]] void RethrowAsException();
 

@@ -16,6 +16,7 @@ void TStrings::SetText(std::string_view text)
 void TStrings::LoadFromFile(const std::string& fileName)
 {
     os::DocumentReader file(fileName);
+    BusyCursor busy;
     BeginUpdate();
     try {
         // Refused before reading: the text area could not take it anyway.
@@ -36,6 +37,7 @@ void TStrings::LoadFromFile(const std::string& fileName)
 void TStrings::SaveToFile(const std::string& fileName)
 {
     os::DocumentWriter file(fileName);
+    BusyCursor busy;
     const std::string text = memo_.GetText();
     if (!text.empty())
         file.Write(text);

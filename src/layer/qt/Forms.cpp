@@ -68,6 +68,9 @@ TApplication::~TApplication()
 
 void TApplication::Initialize() {}
 
+BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
+
 void TApplication::SetTitle(std::string title) { title_ = std::move(title); }
 
 void TApplication::Run() { Run(SW_SHOWNORMAL); }
