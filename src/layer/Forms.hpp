@@ -73,8 +73,10 @@ private:
     void CancelMouseCapture();
 
     std::string title_;
+    friend class TForm;
     TForm* mainForm_ = nullptr;
-    bool terminated_ = false;
+    bool looping_ = false;
+    bool quitPosted_ = false;  // Terminate before the loop ran: the loop ends at once
 };
 
 // The one application object, made by the platform before the program's entry runs.

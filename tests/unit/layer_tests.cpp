@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMenuBar>
 #include <QThread>
+#include <QTimer>
 #include <stdexcept>
 #include <vector>
 
@@ -239,4 +240,29 @@ TEST(Memo, KeepsEveryByteAndLeavesAnUnchangedTextAlone)
     ASSERT_TRUE(memo->SetTextBuf(std::string("cut\0here", 8)));
     EXPECT_EQ(memo->GetText(), "cut");
     delete form;
+}
+
+TEST(Application, RunShowsTheMainFormByTheStartUpShowCommandUntilTerminate)
+{
+    const struct {
+        int showCommand;
+        TWindowState state;
+    } rows[] = {{SW_SHOWMAXIMIZED, TWindowState::wsMaximized},
+                {SW_SHOWMINNOACTIVE, TWindowState::wsMinimized},
+                {SW_SHOWNORMAL, TWindowState::wsNormal},
+                {10, TWindowState::wsNormal}};
+    for (const auto& r : rows) {
+        TMainForm* form = nullptr;
+        Application->CreateForm(form);
+        ASSERT_EQ(Application->MainForm(), form);
+        TWindowState seen{};
+        QTimer::singleShot(50, [&] {
+            seen = form->WindowState();
+            form->Quit1Click(form->Quit1);
+        });
+        Application->Run(r.showCommand);
+        EXPECT_EQ(seen, r.state) << "show command " << r.showCommand;
+        delete form;
+        EXPECT_EQ(Application->MainForm(), nullptr);
+    }
 }

@@ -84,14 +84,21 @@ void TApplication::Run(int showCommand)
     else if (showCommand == SW_SHOWMINNOACTIVE)
         mainForm_->SetWindowState(TWindowState::wsMinimized);
     mainForm_->Show();
-    if (!terminated_)
-        QApplication::exec();
+    if (quitPosted_) {
+        quitPosted_ = false;
+        return;
+    }
+    looping_ = true;
+    QApplication::exec();
+    looping_ = false;
 }
 
 void TApplication::Terminate()
 {
-    terminated_ = true;
-    QCoreApplication::exit(0);
+    if (looping_)
+        QCoreApplication::exit(0);
+    else
+        quitPosted_ = true;
 }
 
 void TApplication::CancelMouseCapture()
@@ -114,6 +121,8 @@ TForm::TForm(TComponent* AOwner) : TDescribedComponent(AOwner), impl_(std::make_
 
 TForm::~TForm()
 {
+    if (Application && Application->mainForm_ == this)
+        Application->mainForm_ = nullptr;
     // The owned components go first, while the window they live in still exists.
     while (ComponentCount() > 0)
         delete Components(ComponentCount() - 1);
