@@ -6,8 +6,7 @@
 
 namespace kestrane {
 
-namespace {
-std::string Normalised(std::string_view name)
+std::string CanonicalCharsetName(std::string_view name)
 {
     std::string out;
     for (char c : name)
@@ -15,7 +14,6 @@ std::string Normalised(std::string_view name)
             out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;
 }
-}  // namespace
 
 void LeadByteTable::SetRange(unsigned first, unsigned last)
 {
@@ -26,7 +24,7 @@ void LeadByteTable::SetRange(unsigned first, unsigned last)
 
 LeadByteTable LeadByteTable::ForCharset(std::string_view charsetName)
 {
-    const std::string n = Normalised(charsetName);
+    const std::string n = CanonicalCharsetName(charsetName);
     LeadByteTable t;
     if (n == "SHIFTJIS" || n == "SJIS" || n == "CP932" || n == "WINDOWS31J" || n == "MSKANJI") {
         t.SetRange(0x81, 0x9F);

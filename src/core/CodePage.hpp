@@ -1,8 +1,12 @@
 #pragma once
 #include <array>
+#include <string>
 #include <string_view>
 
 namespace kestrane {
+
+// A character set's name reduced to upper-case letters and digits: "Shift_JIS" and "SHIFT-JIS" meet.
+std::string CanonicalCharsetName(std::string_view name);
 
 // Which bytes begin a two-byte character in a code page. Single-byte sets and UTF-8 have none.
 class LeadByteTable {

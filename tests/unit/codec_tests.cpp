@@ -5,6 +5,7 @@
 #include <string>
 
 #include "layer/CodePage.hpp"
+#include "layer/Exceptions.hpp"
 #include "layer/TextCodec.hpp"
 
 using kestrane::os::TextCodec;
@@ -201,4 +202,7 @@ TEST(TextCodec, SystemFollowsTheLocale)
     const TextCodec& codec = TextCodec::System();
     EXPECT_EQ(&codec, &TextCodec::System());
     EXPECT_EQ(Hex(codec.Decode("\x82\xA0\\\r\n")), Hex(u"あ\\\n"));
+    // The program's own texts meet document bytes in the code page; a path goes in as it is.
+    EXPECT_EQ(kestrane::ProgramText(kestrane::Msg::FOpenError, "/tmp/\x82\xA0"),
+              "\x83\x74\x83\x40\x83\x43\x83\x8B /tmp/\x82\xA0 \x82\xCD\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1");
 }

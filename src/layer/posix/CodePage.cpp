@@ -1,13 +1,12 @@
 #include "layer/CodePage.hpp"
 
-#include <iconv.h>
 #include <langinfo.h>
 
-#include <cerrno>
 #include <clocale>
 #include <string>
 
 #include "layer/Exceptions.hpp"
+#include "layer/TextCodec.hpp"
 
 namespace kestrane::os {
 
@@ -29,35 +28,8 @@ const LeadByteTable& CodePageLeadBytes()
 
 std::string FromUtf8(std::string_view utf8)
 {
-    const std::string& to = CodePageName();
-    if (to == "UTF-8")
-        return std::string(utf8);
-    // The Windows flavour of Shift-JIS, so backslash stays backslash.
-    const std::string target = (CodePageLeadBytes().IsLeadByte(0x81) && to.find("JIS") != std::string::npos)
-                                   ? std::string("CP932//TRANSLIT")
-                                   : to + "//TRANSLIT";
-    iconv_t cd = iconv_open(target.c_str(), "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::string(utf8);
-    std::string out;
-    char buffer[256];
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    while (inLeft > 0) {
-        char* o = buffer;
-        std::size_t oLeft = sizeof buffer;
-        const std::size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-        out.append(buffer, static_cast<std::size_t>(o - buffer));
-        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            out += '?';  // a character the code page lacks: skip one UTF-8 sequence
-            do {
-                ++in;
-                --inLeft;
-            } while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
-        }
-    }
-    iconv_close(cd);
-    return out;
+    static const auto utf8Codec = TextCodec::ForCharset("UTF-8");
+    return TextCodec::System().Encode(utf8Codec->Decode(utf8));
 }
 
 }  // namespace kestrane::os

@@ -35,15 +35,6 @@ constexpr bool Shown(char32_t c)
     return c != 0x2028 && c != 0x2029 && c != 0xFDD0 && c != 0xFDD1;
 }
 
-std::string Normalised(std::string_view name)
-{
-    std::string out;
-    for (char c : name)
-        if (std::isalnum(static_cast<unsigned char>(c)))
-            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // Counts the bytes an encoding produces, so the output is allocated once and exactly.
 struct ByteCounter {
     std::size_t n = 0;
@@ -353,7 +344,7 @@ bool IsShiftJis(const std::string& normalisedName)
 
 std::unique_ptr<TextCodec> TextCodec::ForCharset(std::string_view charsetName)
 {
-    const std::string name = Normalised(charsetName);
+    const std::string name = CanonicalCharsetName(charsetName);
     if (name == "UTF8")
         return std::make_unique<Utf8Codec>();
     // The Windows flavour of Shift-JIS, where 0x5C is a backslash and 0x7E a tilde.
