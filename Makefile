@@ -1,6 +1,7 @@
 # The two commands: `make run` starts Kestrane, `make test` passes every test.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: run test build deps bench clean
 
