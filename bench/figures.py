@@ -150,6 +150,11 @@ def main():
                 sent = p.choose_file("o", path)
                 time.sleep(3)
                 _, peak_open = p.memory()
+                typed = time.monotonic_ns()
+                run("xdotool", "key", "x")
+                time.sleep(3)
+                run("xdotool", "key", "BackSpace")
+                time.sleep(3)
                 saved = path + ".saved"
                 sent_save = p.choose_file("s", saved)
                 end = time.monotonic_ns() + 2_000_000_000
@@ -158,11 +163,12 @@ def main():
                 time.sleep(2)
                 _, peak_save = p.memory()
                 ticks = p.quit()
-                stall_open = max(periods(ticks, sent - 200_000_000, sent_save - 10**9))
+                stall_open = max(periods(ticks, sent - 200_000_000, typed))
+                stall_key = max(periods(ticks, typed, sent_save - 10**9))
                 stall_save = max(periods(ticks, sent_save - 200_000_000))
                 same = open(saved, "rb").read() == open(path, "rb").read().replace(b"\n", b"\r\n")
                 out.append(f"{os.path.basename(path)} ({size:.0f} MB): Open holds the ticks {stall_open:.0f} ms "
-                           f"(peak memory {peak_open}); Save {stall_save:.0f} ms (peak {peak_save}); "
+                           f"(peak memory {peak_open}); a keystroke {stall_key:.0f} ms; Save {stall_save:.0f} ms (peak {peak_save}); "
                            f"saved bytes {'as loaded' if same else 'DIFFER'}")
         finally:
             shutil.rmtree(folder)
