@@ -405,6 +405,12 @@ class DisplayTest(unittest.TestCase):
     def start(self, **kwargs):
         return Program(self, self.display, **kwargs)
 
+    def quit(self, program):
+        """Quits through the menu: the program ends with exit code 0, having printed nothing."""
+        program.menu("q")
+        self.assertEqual(program.wait_exit(), 0, program.printed())
+        self.assertEqual(program.printed(), "")
+
     def assertFileBytes(self, path, expected, program=None):
         """Waits for `path` (str, bytes or Path) to hold exactly `expected`: a save is done when its
         file is in place."""
@@ -418,6 +424,8 @@ class DisplayTest(unittest.TestCase):
         try:
             waiter(lambda: current() == expected, f"{path} to hold the expected bytes", timeout=TIMEOUT / 2)
         except AssertionError:
+            if program:
+                program.alive()  # a program that ended says so first
             self.assertEqual(current(), expected, f"bytes of {path}")
 
 

@@ -66,6 +66,7 @@ class RoundTrips(DisplayTest):
                 program.save(target)
                 self.assertFileBytes(target, saved, program)
                 self.assertEqual(source.read_bytes(), content, "Open leaves the file as it was")
+        self.quit(program)
 
 
 class DialogPaths(DisplayTest):
@@ -109,6 +110,7 @@ class DialogPaths(DisplayTest):
         program.menu("s")
         program.answer("Save As", "Return")
         self.assertFileBytes(first, b"changed\r\n", program)
+        self.quit(program)
 
 
 class Failures(DisplayTest):
@@ -148,6 +150,7 @@ class Failures(DisplayTest):
         after = files / "after.txt"
         program.save(after)
         self.assertFileBytes(after, b"kept and more", program)
+        self.quit(program)
 
 
 def unmount(folder):
@@ -186,6 +189,7 @@ class FullDisk(DisplayTest):
         elsewhere = program.files / "elsewhere.txt"
         program.save(elsewhere)
         self.assertFileBytes(elsewhere, large.read_bytes(), program)
+        self.quit(program)
 
 
 class ShiftJIS(DisplayTest):
@@ -224,6 +228,7 @@ class ShiftJIS(DisplayTest):
         box = program.error_box()
         program.assert_box_text(box, f"ファイル {missing} は開けません.")
         program.dismiss(box)
+        self.quit(program)
 
 
 if __name__ == "__main__":

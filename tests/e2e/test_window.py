@@ -54,8 +54,7 @@ class Readings(DisplayTest):
         # First axis 25 moves the window 10 down, second axis 4 moves it 4 right; at rest it returns.
         program = self.start(sensor="scripted", script=script((PHASE, 1, 25, 4), (1, 1, 0, 0)))
         follow(program, [(0, 0), (4, 10), (0, 0)])
-        program.menu("q")
-        self.assertEqual(program.wait_exit(), 0)
+        self.quit(program)
 
     def test_a_failed_read_does_not_move_the_window_and_the_program_goes_on(self):
         # 20 down; then readings that would mean 4 right and 10 down arrive with a failing read; then
@@ -66,8 +65,7 @@ class Readings(DisplayTest):
                                      script=script((PHASE, 1, 100, 0), (PHASE, 1, 25, 4, action), (1, 1, 0, 100)))
                 follow(program, [(0, 0), (0, 20), (20, 0)])
                 self.assertEqual(program.windows("DIALOG"), [], "a failed read is no error to show")
-                program.menu("q")
-                self.assertEqual(program.wait_exit(), 0)
+                self.quit(program)
 
 
 class UserAndDialogs(DisplayTest):
@@ -98,6 +96,7 @@ class UserAndDialogs(DisplayTest):
         # Back at rest, it moves by the change only: from the user's place, not back to the origin.
         program.set_readings(1000, 1000)
         self.moved_by(program, placed, -4, -10, "the window to go back by the displacement")
+        self.quit(program)
 
     def test_ticks_go_on_while_a_dialog_or_an_error_box_is_open(self):
         program = self.start(sensor="simulator", readings=(1000, 1000))
@@ -116,8 +115,7 @@ class UserAndDialogs(DisplayTest):
         self.moved_by(program, origin, 0, 0, "the window to move while the error box is open")
         self.assertIn(box.id, [w.id for w in program.windows("DIALOG")])
         program.dismiss(box)
-        program.menu("q")
-        self.assertEqual(program.wait_exit(), 0)
+        self.quit(program)
 
 
 class Startup(DisplayTest):
@@ -145,6 +143,7 @@ class Startup(DisplayTest):
                 wait_for(lambda: program.process.poll() is not None or self.assertEqual(program.windows(), []),
                          "the program to end")
                 self.assertEqual(program.wait_exit(), 0)
+                self.assertEqual(program.printed(), "")
 
 
 class NoSensor(DisplayTest):
@@ -163,8 +162,7 @@ class NoSensor(DisplayTest):
                 self.assertFileBytes(target, b"typed\r\nline", program)
                 self.assertEqual(program.position(), origin)
                 self.assertEqual(program.windows("DIALOG"), [])
-                program.menu("q")
-                self.assertEqual(program.wait_exit(), 0)
+                self.quit(program)
 
 
 class Closing(DisplayTest):
@@ -180,6 +178,7 @@ class Closing(DisplayTest):
                     # openbox closes the active window on Alt+F4, as its close box does.
                     program.key("alt+F4")
                 self.assertEqual(program.wait_exit(), 0)
+                self.assertEqual(program.printed(), "")
 
 
 if __name__ == "__main__":
