@@ -129,6 +129,10 @@ class Failures(DisplayTest):
         missing = files / "missing.txt"
         program.open(missing)
         self.fails_with(program, f"ファイル {missing} は開けません.")
+        # The dialog kept the path that failed: Enter alone tries it again.
+        program.menu("o")
+        program.answer("Open", "Return")
+        self.fails_with(program, f"ファイル {missing} は開けません.")
 
         nowhere = files / "no-such-folder" / "new.txt"
         program.save(nowhere)

@@ -2,7 +2,6 @@
 
 import re
 import time
-import unittest
 
 import harness
 from harness import DisplayTest, TITLE, wait_for
@@ -93,6 +92,7 @@ class UserAndDialogs(DisplayTest):
         deadline = time.monotonic() + 1.0
         while time.monotonic() < deadline:
             self.assertEqual(program.position(), placed)
+            time.sleep(harness.POLL)
         # Back at rest, it moves by the change only: from the user's place, not back to the origin.
         program.set_readings(1000, 1000)
         self.moved_by(program, placed, -4, -10, "the window to go back by the displacement")
