@@ -124,7 +124,7 @@ TEST(TextLayout, RowsShowTheDecodedParagraph)
     }
 }
 
-// Rows kept up to date after edits are the rows laid out afresh.
+// Rows kept up to date after edits, wholly or partly laid out, are the rows laid out afresh.
 TEST(TextLayout, EditedRowsEqualFreshRows)
 {
     std::mt19937 rng(2);
@@ -136,13 +136,20 @@ TEST(TextLayout, EditedRowsEqualFreshRows)
     layout.SetFont(TestFont());
     layout.SetWrap(true, 150);
     std::string bytes;
-    while (bytes.size() < 20000)
+    while (bytes.size() < 60000)
         bytes += pieces[rng() % 6];
     text.Assign(bytes);
     layout.Reset();
     for (int round = 0; round < 300; ++round) {
-        for (std::size_t p = 0; p < text.Paragraphs(); ++p)
-            layout.Rows(p);
+        // Rows laid out to the end, part of the way, or not at all.
+        if (rng() % 2 == 0)
+            layout.Reset();
+        for (std::size_t p = 0; p < text.Paragraphs(); ++p) {
+            if (rng() % 3 == 0)
+                layout.Rows(p);
+            else if (rng() % 2 == 0)
+                layout.HasRow(p, rng() % 20);
+        }
         const std::size_t pos = std::uniform_int_distribution<std::size_t>(0, text.Size())(rng);
         const std::size_t n = std::min<std::size_t>(text.Size() - pos, rng() % 4);
         const std::string& piece = pieces[rng() % std::size(pieces)];

@@ -161,27 +161,22 @@ int TextView::VisibleRows() const { return std::max(1, viewport()->height() / la
 TextView::RowPos TextView::RowOf(std::size_t offset, bool upstream)
 {
     const std::size_t p = text_.ParagraphOf(offset);
-    const std::vector<std::uint32_t>& rows = layout_.Rows(p);
-    const auto rel = static_cast<std::uint32_t>(offset - text_.ParagraphStart(p));
-    auto row = static_cast<std::uint32_t>(std::upper_bound(rows.begin(), rows.end(), rel) - rows.begin()) - 1;
-    if (upstream && row > 0 && rows[row] == rel)
-        --row;
-    return {p, row};
+    return {p, layout_.RowAt(p, offset - text_.ParagraphStart(p), upstream)};
 }
 
 std::pair<std::size_t, std::size_t> TextView::RowRange(RowPos r)
 {
-    const std::vector<std::uint32_t>& rows = layout_.Rows(r.para);
     const std::size_t start = text_.ParagraphStart(r.para);
-    const std::size_t end = r.row + 1 < rows.size() ? start + rows[r.row + 1] : text_.ParagraphEnd(r.para);
-    return {start + rows[r.row], end};
+    const std::size_t end =
+        layout_.HasRow(r.para, r.row + 1) ? start + layout_.RowStart(r.para, r.row + 1) : text_.ParagraphEnd(r.para);
+    return {start + layout_.RowStart(r.para, r.row), end};
 }
 
 long TextView::Step(RowPos& r, long rows)
 {
     long moved = 0;
     for (; rows > 0; --rows, ++moved) {
-        if (r.row + 1 < layout_.Rows(r.para).size()) {
+        if (layout_.HasRow(r.para, r.row + 1)) {
             ++r.row;
         } else if (r.para + 1 < text_.Paragraphs()) {
             r = {r.para + 1, 0};
@@ -194,7 +189,7 @@ long TextView::Step(RowPos& r, long rows)
             --r.row;
         } else if (r.para > 0) {
             --r.para;
-            r.row = static_cast<std::uint32_t>(layout_.Rows(r.para).size() - 1);
+            r.row = layout_.RowCount(r.para) - 1;
         } else {
             break;
         }
@@ -206,8 +201,8 @@ void TextView::ClampTop()
 {
     if (top_.para >= text_.Paragraphs())
         top_ = {text_.Paragraphs() - 1, 0};
-    const auto rows = static_cast<std::uint32_t>(layout_.Rows(top_.para).size());
-    top_.row = std::min(top_.row, rows - 1);
+    if (!layout_.HasRow(top_.para, top_.row))
+        top_.row = layout_.RowCount(top_.para) - 1;
     // The last row stays at the bottom while the text fills the view.
     const long below = VisibleRows() - 1;
     RowPos r = top_;
@@ -254,7 +249,7 @@ void TextView::scrollContentsBy(int dx, int dy)
         if (v->value() >= v->maximum() && v->maximum() > 0) {
             // The end of the bar is the end of the text, whatever the estimates above it say.
             const std::size_t last = text_.Paragraphs() - 1;
-            SetTop({last, static_cast<std::uint32_t>(layout_.Rows(last).size() - 1)});
+            SetTop({last, layout_.RowCount(last) - 1});
         } else {
             const auto [para, row] = layout_.Index().Find(static_cast<std::uint64_t>(v->value()));
             SetTop({para, row});
@@ -342,7 +337,7 @@ std::size_t TextView::HitTest(QPoint point, bool& upstream)
     Step(r, point.y() >= 0 ? point.y() / rh : -1);
     const auto [start, end] = RowRange(r);
     const std::size_t pos = layout_.OffsetAt(start, end, point.x() - kMargin + left_);
-    upstream = pos == end && r.row + 1 < layout_.Rows(r.para).size();
+    upstream = pos == end && layout_.HasRow(r.para, r.row + 1);
     return pos;
 }
 
@@ -488,7 +483,7 @@ void TextView::MoveVertically(long rows, bool extend)
     }
     const auto [start, end] = RowRange(r);
     const std::size_t pos = layout_.OffsetAt(start, end, goal);
-    MoveCaret(pos, extend, pos == end && r.row + 1 < layout_.Rows(r.para).size());
+    MoveCaret(pos, extend, pos == end && layout_.HasRow(r.para, r.row + 1));
     goalX_ = goal;
 }
 
@@ -756,7 +751,7 @@ void TextView::keyPressEvent(QKeyEvent* e)
                 MoveCaret(text_.Size(), shift);
             } else {
                 const RowPos r = RowOf(caret_, upstream_);
-                MoveCaret(RowRange(r).second, shift, r.row + 1 < layout_.Rows(r.para).size());
+                MoveCaret(RowRange(r).second, shift, layout_.HasRow(r.para, r.row + 1));
             }
             break;
         case Qt::Key_Backspace:
@@ -950,7 +945,7 @@ void TextView::paintEvent(QPaintEvent*)
     std::size_t lastPara = r.para;
     for (int y = 0; y < height; y += rh) {
         const auto [start, end] = RowRange(r);
-        const bool last = r.row + 1 == layout_.Rows(r.para).size();
+        const bool last = !layout_.HasRow(r.para, r.row + 1);
         layout_.Shape(start, end, shaped_, left_ - kMargin - 2 * rh, left_ + viewport()->width());
         DrawRow(painter, shaped_, y, last);
         if (r == caretRow) {

@@ -11,6 +11,8 @@ namespace {
 
 // Decoding and measuring go a chunk at a time, so a long paragraph needs no copy of its own.
 constexpr std::size_t kChunk = 16 * 1024;
+// Row starts of paragraphs this long are kept: they take a while to find again.
+constexpr std::size_t kLong = 64 * 1024;
 // Without wrap, an edited paragraph up to this size is measured at once for the horizontal range.
 constexpr std::size_t kMeasureAtOnce = 1024 * 1024;
 
@@ -103,7 +105,7 @@ double TextLayout::TabAdvance(double x) const
 }
 
 template <class Visit>
-void TextLayout::ForEachUnit(std::size_t from, std::size_t to, Visit&& visit)
+bool TextLayout::ForEachUnit(std::size_t from, std::size_t to, Visit&& visit)
 {
     const CharUnits& units = text_.Units();
     std::u16string fallback;
@@ -139,11 +141,12 @@ void TextLayout::ForEachUnit(std::size_t from, std::size_t to, Visit&& visit)
                 j += count;
             }
             if (!visit(pos + i, static_cast<std::uint32_t>(length), u, count))
-                return;
+                return false;
             i += length;
         }
         pos += cut;
     }
+    return true;
 }
 
 WrapItem TextLayout::Item(std::uint32_t bytes, const char16_t* units, std::size_t count)
@@ -163,13 +166,13 @@ WrapItem TextLayout::Item(std::uint32_t bytes, const char16_t* units, std::size_
 }
 
 template <class OnRow>
-void TextLayout::Break(std::size_t p, std::uint32_t from, OnRow&& onRow)
+bool TextLayout::Break(std::size_t p, std::uint32_t from, OnRow&& onRow)
 {
     if (!wrap_)
-        return;
+        return true;
     RowBreaker breaker(width_, tabWidth_, from);
     const std::size_t start = text_.ParagraphStart(p);
-    ForEachUnit(start + from, text_.ParagraphEnd(p),
+    return ForEachUnit(start + from, text_.ParagraphEnd(p),
                 [&](std::size_t, std::uint32_t bytes, const char16_t* units, std::size_t count) {
                     return breaker.Add(Item(bytes, units, count), onRow);
                 });
@@ -264,31 +267,85 @@ std::size_t TextLayout::OffsetAt(std::size_t start, std::size_t end, double x)
     return found;
 }
 
-std::vector<std::uint32_t>& TextLayout::Cached(std::size_t p)
+TextLayout::KnownRows& TextLayout::Entry(std::size_t p)
 {
-    auto it = rows_.find(p);
-    if (it != rows_.end())
-        return it->second;
-    std::vector<std::uint32_t> starts{0};
-    Break(p, 0, [&](std::uint32_t s) {
-        starts.push_back(s);
-        return true;
-    });
-    index_.Set(p, static_cast<std::uint32_t>(starts.size()), true);
-    return rows_.emplace(p, std::move(starts)).first->second;
+    auto [it, added] = rows_.try_emplace(p);
+    if (added && !wrap_)
+        it->second.complete = true;
+    return it->second;
 }
 
-const std::vector<std::uint32_t>& TextLayout::Rows(std::size_t p) { return Cached(p); }
+void TextLayout::Extend(std::size_t p, KnownRows& e, std::size_t rows, std::chrono::steady_clock::time_point deadline)
+{
+    if (e.complete)
+        return;
+    const std::uint32_t from = e.starts.back();
+    const bool timed = deadline != std::chrono::steady_clock::time_point::max();
+    e.complete = Break(p, from, [&](std::uint32_t s) {
+        e.starts.push_back(s);
+        if (timed)
+            return (e.starts.size() & 63) != 0 || std::chrono::steady_clock::now() < deadline;
+        return e.starts.size() < rows || s - from < kChunk;
+    });
+    Account(p, e);
+}
+
+void TextLayout::Account(std::size_t p, const KnownRows& e)
+{
+    const auto known = static_cast<std::uint32_t>(e.starts.size());
+    if (e.complete) {
+        index_.Set(p, known, true);
+        return;
+    }
+    // The rest of the paragraph as dense in rows as the part laid out.
+    const double done = e.starts.back();
+    const double rest = static_cast<double>(text_.ParagraphEnd(p) - text_.ParagraphStart(p)) - done;
+    const double more = done > 0 ? std::ceil(rest * (known - 1) / done) : Estimate(p);
+    index_.Set(p, known + static_cast<std::uint32_t>(std::clamp(more, 0.0, 1e9)), false);
+}
+
+std::uint32_t TextLayout::RowStart(std::size_t p, std::uint32_t k) { return Entry(p).starts[k]; }
+
+bool TextLayout::HasRow(std::size_t p, std::uint32_t k)
+{
+    KnownRows& e = Entry(p);
+    if (k >= e.starts.size())
+        Extend(p, e, std::size_t{k} + 1);
+    return k < e.starts.size();
+}
+
+std::uint32_t TextLayout::RowAt(std::size_t p, std::size_t rel, bool upstream)
+{
+    KnownRows& e = Entry(p);
+    while (!e.complete && e.starts.back() <= rel)
+        Extend(p, e, e.starts.size() + 1);
+    auto row = static_cast<std::uint32_t>(std::upper_bound(e.starts.begin(), e.starts.end(), rel) - e.starts.begin()) - 1;
+    if (upstream && row > 0 && e.starts[row] == rel)
+        --row;
+    return row;
+}
+
+std::uint32_t TextLayout::RowCount(std::size_t p) { return static_cast<std::uint32_t>(Rows(p).size()); }
+
+const std::vector<std::uint32_t>& TextLayout::Rows(std::size_t p)
+{
+    KnownRows& e = Entry(p);
+    Extend(p, e, SIZE_MAX);
+    return e.starts;
+}
 
 void TextLayout::Trim(std::size_t first, std::size_t last, std::size_t also)
 {
     for (auto it = rows_.begin(); it != rows_.end();) {
-        if ((it->first < first || it->first > last) && it->first != also)
+        const std::size_t p = it->first;
+        if ((p < first || p > last) && p != also && !Long(p))
             it = rows_.erase(it);
         else
             ++it;
     }
 }
+
+bool TextLayout::Long(std::size_t p) const { return text_.ParagraphEnd(p) - text_.ParagraphStart(p) >= kLong; }
 
 bool TextLayout::LayOutSome(std::chrono::steady_clock::duration budget)
 {
@@ -296,21 +353,29 @@ bool TextLayout::LayOutSome(std::chrono::steady_clock::duration budget)
     const std::size_t paragraphs = text_.Paragraphs();
     while (true) {
         std::size_t p = wrap_ ? index_.NextEstimated(idleNext_) : idleNext_;
+        if (p >= paragraphs && wrap_ && idleNext_ > 0)
+            p = index_.NextEstimated(idleNext_ = 0);
         if (p >= paragraphs)
             return false;
-        if (wrap_) {
+        if (!wrap_) {
+            widest_ = std::max(widest_, XOf(text_.ParagraphStart(p), text_.ParagraphEnd(p), text_.ParagraphEnd(p)));
+        } else if (rows_.count(p) || Long(p)) {
+            // Long paragraphs go a slice at a time, their row starts kept.
+            KnownRows& e = Entry(p);
+            Extend(p, e, SIZE_MAX, deadline);
+            if (!e.complete)
+                return true;
+        } else {
             std::uint32_t rows = 1;
             Break(p, 0, [&](std::uint32_t) {
                 ++rows;
                 return true;
             });
             index_.Set(p, rows, true);
-        } else {
-            widest_ = std::max(widest_, XOf(text_.ParagraphStart(p), text_.ParagraphEnd(p), text_.ParagraphEnd(p)));
         }
         idleNext_ = p + 1;
         if (std::chrono::steady_clock::now() >= deadline)
-            return idleNext_ < paragraphs;
+            return true;
     }
 }
 
@@ -321,37 +386,41 @@ void TextLayout::Edited(const TextBuffer::Change& change, std::size_t pos, std::
     const std::size_t p = change.first;
     auto cached = rows_.find(p);
     if (wrap_ && change.removed == 1 && change.inserted == 1 && cached != rows_.end()) {
-        // Rows before the one two above the edit keep their breaks; so does everything from the
-        // first row start past the edit that was a row start before it.
-        const std::vector<std::uint32_t>& old = cached->second;
+        // Rows before the one two above the edit keep their starts; so does everything from the
+        // first row start past the edit that was a row start before it. Where the rows after the
+        // edit all moved (a line without spaces), they are laid out again later, as needed.
+        KnownRows& e = cached->second;
+        const std::vector<std::uint32_t> old = std::move(e.starts);
+        const bool oldComplete = e.complete;
         const auto rel = static_cast<std::uint32_t>(pos - text_.ParagraphStart(p));
         const auto editEnd = static_cast<std::uint32_t>(rel + inserted);
         const auto delta = static_cast<std::uint32_t>(inserted - removed);  // modulo 2^32, as the offsets
         const std::size_t row = static_cast<std::size_t>(std::upper_bound(old.begin(), old.end(), rel) - old.begin()) - 1;
         const std::size_t restart = row >= 2 ? row - 2 : 0;
-        std::vector<std::uint32_t> starts(old.begin(), old.begin() + static_cast<std::ptrdiff_t>(restart) + 1);
+        e.starts.assign(old.begin(), old.begin() + static_cast<std::ptrdiff_t>(restart) + 1);
         auto tail = old.end();
-        Break(p, old[restart], [&](std::uint32_t s) {
-            if (s >= editEnd) {
-                const std::uint32_t before = s - delta;
-                const auto same = std::lower_bound(old.begin() + static_cast<std::ptrdiff_t>(row), old.end(), before);
-                if (same != old.end() && *same == before) {
-                    tail = same;
-                    return false;
-                }
+        bool converged = false;
+        const bool finished = Break(p, old[restart], [&](std::uint32_t s) {
+            e.starts.push_back(s);
+            if (s < editEnd)
+                return true;
+            const auto same = std::lower_bound(old.begin() + static_cast<std::ptrdiff_t>(row), old.end(), s - delta);
+            if (same != old.end() && *same == s - delta) {
+                converged = true;
+                tail = same + 1;
+                return false;
             }
-            starts.push_back(s);
-            return true;
+            return s - editEnd < kChunk;
         });
+        e.complete = finished || (converged && oldComplete);
         for (auto it = tail; it != old.end(); ++it)
-            starts.push_back(*it + delta);
-        cached->second = std::move(starts);
-        index_.Set(p, static_cast<std::uint32_t>(cached->second.size()), true);
+            e.starts.push_back(*it + delta);
+        Account(p, e);
         return;
     }
 
     // Paragraphs were replaced: their rows are estimated again, those after them move.
-    std::map<std::size_t, std::vector<std::uint32_t>> moved;
+    std::map<std::size_t, KnownRows> moved;
     for (auto it = rows_.lower_bound(p); it != rows_.end();) {
         if (it->first >= p + change.removed)
             moved.emplace(it->first - change.removed + change.inserted, std::move(it->second));

@@ -67,13 +67,21 @@ public:
     bool Wraps() const { return wrap_; }
 
     RowIndex& Index() { return index_; }
-    // The starts of paragraph p's rows, from its start (the first is 0); its count becomes exact.
-    // The reference lasts until the next call that changes the layout or trims it.
+    // A paragraph's rows, laid out only as far as asked (and a little further); the count of a
+    // paragraph laid out to its end is exact in Index(), else estimated from the part done.
+    // Row k's start, from the paragraph's start; row k must exist.
+    std::uint32_t RowStart(std::size_t p, std::uint32_t k);
+    bool HasRow(std::size_t p, std::uint32_t k);
+    // The row that holds the byte at `rel` from the paragraph's start (or its end); with upstream,
+    // the row before for a position where a row begins.
+    std::uint32_t RowAt(std::size_t p, std::size_t rel, bool upstream);
+    // Lays the paragraph out to its end.
+    std::uint32_t RowCount(std::size_t p);
     const std::vector<std::uint32_t>& Rows(std::size_t p);
-    // Row starts kept only for paragraphs in [first, last] and for `also`.
+    // Row starts kept only for paragraphs in [first, last], for `also`, and for long ones.
     void Trim(std::size_t first, std::size_t last, std::size_t also);
-    // Counts the rows of estimated paragraphs (without wrap: measures widths) until the budget
-    // is spent; false once nothing is left.
+    // Lays out what is still estimated (without wrap: measures widths) until the budget is spent;
+    // false once nothing is left.
     bool LayOutSome(std::chrono::steady_clock::duration budget);
     // The widest row measured so far (without wrap: the widest paragraph).
     double WidestRow() const { return widest_; }
@@ -92,17 +100,32 @@ public:
 
 private:
     // Calls visit(offset, bytes, units, count) for each unit of [from, to) in order, where units
-    // holds the count code units it decodes to (marks: one per byte); a false return stops.
+    // holds the count code units it decodes to (marks: one per byte); a false return stops, and
+    // makes ForEachUnit return false.
     template <class Visit>
-    void ForEachUnit(std::size_t from, std::size_t to, Visit&& visit);
+    bool ForEachUnit(std::size_t from, std::size_t to, Visit&& visit);
     // Calls visit(cell) for each cell of the row [start, end) with its x; a false return stops.
     template <class Visit>
     void ForEachCell(std::size_t start, std::size_t end, Visit&& visit);
+    // Breaks paragraph p into rows from `from` (a row start), calling onRow(start) for each row
+    // after it; true when it reached the paragraph's end, false when onRow stopped it.
     template <class OnRow>
-    void Break(std::size_t p, std::uint32_t from, OnRow&& onRow);
+    bool Break(std::size_t p, std::uint32_t from, OnRow&& onRow);
     WrapItem Item(std::uint32_t bytes, const char16_t* units, std::size_t count);
     std::uint32_t Estimate(std::size_t p) const;
-    std::vector<std::uint32_t>& Cached(std::size_t p);
+
+    // The row starts known of a paragraph; complete once they reach its end.
+    struct KnownRows {
+        std::vector<std::uint32_t> starts{0};
+        bool complete = false;
+    };
+    KnownRows& Entry(std::size_t p);
+    // Breaks on until `rows` starts are known (and some bytes further, so that breaking again
+    // soon is not needed) or the deadline passes; then records the count.
+    void Extend(std::size_t p, KnownRows& e, std::size_t rows,
+                std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+    void Account(std::size_t p, const KnownRows& e);
+    bool Long(std::size_t p) const;
 
     const TextBuffer& text_;
     const os::TextCodec* codec_ = nullptr;
@@ -122,7 +145,7 @@ private:
     std::unordered_map<char32_t, float> astral_;
 
     RowIndex index_;
-    std::map<std::size_t, std::vector<std::uint32_t>> rows_;
+    std::map<std::size_t, KnownRows> rows_;
     std::size_t idleNext_ = 0;
     std::string scratch_;
     std::u16string decoded_;
