@@ -8,6 +8,8 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -406,6 +408,32 @@ TEST(TextView, NavigationKeys)
     }
 }
 
+// A click places the caret, Shift+click and a drag select from it, a double-click selects a word.
+TEST(TextView, MouseSelects)
+{
+    auto view = View("SHIFT_JIS", "alpha beta gamma\r\nsecond line");
+    QWidget* viewport = view->viewport();
+    const QFontMetricsF metrics(TestFont());
+    // Where the caret stands at the start is where the text begins.
+    const QPoint origin = viewport->mapFrom(
+        view.get(), static_cast<QWidget*>(view.get())->inputMethodQuery(Qt::ImCursorRectangle).toRect().topLeft());
+    const auto at = [&](const char* before, int row = 0) {
+        return origin + QPoint(static_cast<int>(metrics.horizontalAdvance(QString::fromLatin1(before))) + 1,
+                               static_cast<int>((row + 0.5) * std::ceil(metrics.lineSpacing())));
+    };
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at("alp"));
+    EXPECT_EQ(view->Caret(), 3u);
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, at("second line and beyond", 1));
+    EXPECT_EQ(view->Anchor(), 3u);
+    EXPECT_EQ(view->Caret(), view->Size());
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at("alpha be"));
+    EXPECT_EQ(view->SelectedBytes(), "beta");
+    QTest::mousePress(viewport, Qt::LeftButton, {}, at("alpha"));
+    QTest::mouseMove(viewport, at("alpha beta g"));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, at("alpha beta g"));
+    EXPECT_EQ(view->SelectedBytes(), " beta g");
+}
+
 // A commit from the input method is typed text; what it is still composing is not in the text.
 TEST(TextView, InputMethodCommits)
 {
@@ -439,6 +467,11 @@ TEST(TextView, LargeDocument)
     EXPECT_EQ(view->Bytes(), bytes + "!");
     Key(*view, Qt::Key_PageUp);
     EXPECT_LT(view->Caret(), bytes.size() - 100);
+    const int before = bar->value();
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_LT(bar->value(), before);
     bar->setValue(bar->maximum() / 2);
     view->grab();
     view->LayoutAll();

@@ -391,29 +391,32 @@ std::pair<std::size_t, std::size_t> TextView::RunAround(std::size_t pos)
 {
     const std::size_t p = text_.ParagraphOf(pos);
     const std::size_t start = text_.ParagraphStart(p), end = text_.ParagraphEnd(p);
-    // Look back a little first; further only while the run reaches back past where we looked.
+    // Its start: look back a little first, further only while the run reaches back past that.
+    std::size_t runStart = start;
+    CharKind kind = CharKind::None;
     for (std::size_t window = 256;; window *= 8) {
         const std::size_t from = pos - start > window ? text_.SyncBefore(pos - window, start) : start;
-        std::size_t runStart = from, runEnd = end;
-        CharKind kind = CharKind::None;
+        kind = CharKind::None;
         layout_.VisitCells(from, end, [&](const Cell& c) {
-            const CharKind k = KindOf(c);
-            if (c.offset <= pos) {
-                if (k != kind) {
-                    runStart = c.offset;
-                    kind = k;
-                }
-                return true;
-            }
-            if (k != kind) {
-                runEnd = c.offset;
+            if (c.offset > pos)
                 return false;
+            if (const CharKind k = KindOf(c); k != kind) {
+                runStart = c.offset;
+                kind = k;
             }
             return true;
         });
         if (runStart > from || from == start)
-            return {runStart, runEnd};
+            break;
     }
+    std::size_t runEnd = end;
+    layout_.VisitCells(pos, end, [&](const Cell& c) {
+        if (KindOf(c) == kind)
+            return true;
+        runEnd = c.offset;
+        return false;
+    });
+    return {runStart, runEnd};
 }
 
 std::size_t TextView::WordLeft(std::size_t pos)

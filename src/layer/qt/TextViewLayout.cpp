@@ -304,7 +304,13 @@ void TextLayout::Account(std::size_t p, const KnownRows& e)
     index_.Set(p, known + static_cast<std::uint32_t>(std::clamp(more, 0.0, 1e9)), false);
 }
 
-std::uint32_t TextLayout::RowStart(std::size_t p, std::uint32_t k) { return Entry(p).starts[k]; }
+std::uint32_t TextLayout::RowStart(std::size_t p, std::uint32_t k)
+{
+    KnownRows& e = Entry(p);
+    if (k >= e.starts.size())
+        Extend(p, e, std::size_t{k} + 1);
+    return e.starts[std::min<std::size_t>(k, e.starts.size() - 1)];
+}
 
 bool TextLayout::HasRow(std::size_t p, std::uint32_t k)
 {

@@ -69,7 +69,7 @@ public:
     RowIndex& Index() { return index_; }
     // A paragraph's rows, laid out only as far as asked (and a little further); the count of a
     // paragraph laid out to its end is exact in Index(), else estimated from the part done.
-    // Row k's start, from the paragraph's start; row k must exist.
+    // Row k's start, from the paragraph's start (the last row's for a row past it).
     std::uint32_t RowStart(std::size_t p, std::uint32_t k);
     bool HasRow(std::size_t p, std::uint32_t k);
     // The row that holds the byte at `rel` from the paragraph's start (or its end); with upstream,
