@@ -5,6 +5,7 @@ if(NOT TARGET kestrane_textview)
     ${PROJECT_SOURCE_DIR}/src/core/TextBuffer.cpp
     ${PROJECT_SOURCE_DIR}/src/core/WrapLayout.cpp
     ${PROJECT_SOURCE_DIR}/src/layer/qt/TextView.cpp
+    ${PROJECT_SOURCE_DIR}/src/layer/qt/TextViewEditing.cpp
     ${PROJECT_SOURCE_DIR}/src/layer/qt/TextViewLayout.cpp)
   target_include_directories(kestrane_textview PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/src/layer)
   target_link_libraries(kestrane_textview PUBLIC kestrane_os Qt6::Widgets)
