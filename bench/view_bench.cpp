@@ -100,9 +100,9 @@ void LayoutAll(benchmark::State& state, Doc kind, std::size_t size)
 BENCHMARK_CAPTURE(LayoutAll, lines_20MB, Doc::Lines, 20 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LayoutAll, japanese_lines_20MB, Doc::JapaneseLines, 20 << 20)->Unit(benchmark::kMillisecond);
 
-// One character typed in the middle of the document and the repaint after it; the next iteration
-// takes it back with Backspace, so the document stays the same size.
-void Keystroke(benchmark::State& state, Doc kind, std::size_t size)
+// One key typed in the middle of the document and the repaint after it; the next iteration takes
+// it back with Backspace, so the document stays the same size.
+void Keystroke(benchmark::State& state, Doc kind, std::size_t size, int keyCode, const char* text)
 {
     auto view = NewView();
     view->SetBytes(Make(kind, size));
@@ -111,16 +111,21 @@ void Keystroke(benchmark::State& state, Doc kind, std::size_t size)
     view->viewport()->grab();
     bool type = true;
     for (auto _ : state) {
-        QKeyEvent key(QEvent::KeyPress, type ? Qt::Key_X : Qt::Key_Backspace, Qt::NoModifier,
-                      type ? QStringLiteral("x") : QString());
+        QKeyEvent key(QEvent::KeyPress, type ? keyCode : Qt::Key_Backspace, Qt::NoModifier,
+                      type ? QString::fromLatin1(text) : QString());
         QApplication::sendEvent(view.get(), &key);
         view->viewport()->grab();
         type = !type;
     }
 }
-BENCHMARK_CAPTURE(Keystroke, line_of_words_5MB, Doc::LineOfWords, 5 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Keystroke, line_without_spaces_5MB, Doc::LineNoSpaces, 5 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Keystroke, lines_50MB, Doc::Lines, 50 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Keystroke, line_of_words_5MB, Doc::LineOfWords, 5 << 20, Qt::Key_X, "x")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Keystroke, line_without_spaces_5MB, Doc::LineNoSpaces, 5 << 20, Qt::Key_X, "x")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Keystroke, lines_50MB, Doc::Lines, 50 << 20, Qt::Key_X, "x")->Unit(benchmark::kMillisecond);
+// Enter and Backspace change the number of paragraphs.
+BENCHMARK_CAPTURE(Keystroke, enter_lines_50MB, Doc::Lines, 50 << 20, Qt::Key_Return, "\r")
+    ->Unit(benchmark::kMillisecond);
 
 // What a 50 MB document costs in memory once set, painted and laid out: resident growth against
 // the document's size.

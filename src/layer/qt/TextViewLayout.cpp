@@ -277,16 +277,16 @@ TextLayout::KnownRows& TextLayout::Entry(std::size_t p)
 
 void TextLayout::Extend(std::size_t p, KnownRows& e, std::size_t rows, std::chrono::steady_clock::time_point deadline)
 {
-    if (e.complete)
-        return;
-    const std::uint32_t from = e.starts.back();
-    const bool timed = deadline != std::chrono::steady_clock::time_point::max();
-    e.complete = Break(p, from, [&](std::uint32_t s) {
-        e.starts.push_back(s);
-        if (timed)
-            return (e.starts.size() & 63) != 0 || std::chrono::steady_clock::now() < deadline;
-        return e.starts.size() < rows || s - from < kChunk;
-    });
+    if (!e.complete) {
+        const std::uint32_t from = e.starts.back();
+        const bool timed = deadline != std::chrono::steady_clock::time_point::max();
+        e.complete = Break(p, from, [&](std::uint32_t s) {
+            e.starts.push_back(s);
+            if (timed)
+                return (e.starts.size() & 63) != 0 || std::chrono::steady_clock::now() < deadline;
+            return e.starts.size() < rows || s - from < kChunk;
+        });
+    }
     Account(p, e);
 }
 
