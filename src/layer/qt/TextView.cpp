@@ -228,6 +228,7 @@ void TextView::EnsureCaretVisible()
     if (!wrap_) {
         const auto [start, end] = RowRange(c);
         const double x = layout_.XOf(start, end, caret_);
+        layout_.Widen(x);
         const int width = viewport()->width() - 2 * kMargin - 1;
         if (x < left_)
             left_ = std::max(0, static_cast<int>(x) - width / 4);

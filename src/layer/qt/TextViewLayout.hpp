@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -85,6 +86,8 @@ public:
     bool LayOutSome(std::chrono::steady_clock::duration budget);
     // The widest row measured so far (without wrap: the widest paragraph).
     double WidestRow() const { return widest_; }
+    // A row is known to be at least this wide.
+    void Widen(double width) { widest_ = std::max(widest_, width); }
 
     // A row is [start, end), a part of one paragraph between unit boundaries, with its left edge
     // at x = 0. Its cells whose extent meets [xFrom, xTo), with the text they show.
