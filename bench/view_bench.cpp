@@ -127,8 +127,9 @@ BENCHMARK_CAPTURE(Keystroke, lines_50MB, Doc::Lines, 50 << 20, Qt::Key_X, "x")->
 BENCHMARK_CAPTURE(Keystroke, enter_lines_50MB, Doc::Lines, 50 << 20, Qt::Key_Return, "\r")
     ->Unit(benchmark::kMillisecond);
 
-// What a 50 MB document costs in memory once set, painted and laid out: resident growth against
-// the document's size.
+// What a 50 MB document costs in memory once set, painted and laid out: the process's resident
+// growth, less the caller's copy of the bytes, which is freed. Memory freed by earlier benchmarks
+// may be used again, so run it alone (--benchmark_filter=Memory) for a true figure.
 void Memory(benchmark::State& state, Doc kind)
 {
     const std::size_t size = 50 << 20;
