@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -7,6 +8,14 @@ namespace kestrane {
 
 // A character set's name reduced to upper-case letters and digits: "Shift_JIS" and "SHIFT-JIS" meet.
 std::string CanonicalCharsetName(std::string_view name);
+
+// Whether a character set is Shift-JIS in one of its names (the Windows flavour, CP932, is meant).
+bool IsShiftJisCharset(std::string_view name);
+
+// Length of the well-formed UTF-8 sequence that begins at p[0], where `available` (>= 1) bytes lie:
+// 1 for ASCII, 2 to 4, or 0 when none begins there (no overlong form, no encoded surrogate,
+// nothing above U+10FFFF).
+std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t available);
 
 // Which bytes begin a two-byte character in a code page. Single-byte sets and UTF-8 have none.
 class LeadByteTable {

@@ -18,38 +18,6 @@ CharUnits CharUnits::ForCharset(std::string_view charsetName)
     return u;
 }
 
-// A well-formed sequence: no overlong form, no encoded surrogate, nothing above U+10FFFF. Any
-// other byte stands alone.
-std::size_t CharUnits::Utf8Length(const unsigned char* p, std::size_t available)
-{
-    const unsigned char b = p[0];
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-        length = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3;
-        if (b == 0xE0)
-            low = 0xA0;
-        else if (b == 0xED)
-            high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4;
-        if (b == 0xF0)
-            low = 0x90;
-        else if (b == 0xF4)
-            high = 0x8F;
-    } else {
-        return 1;
-    }
-    if (available < length || p[1] < low || p[1] > high)
-        return 1;
-    for (std::size_t k = 2; k < length; ++k)
-        if ((p[k] & 0xC0) != 0x80)
-            return 1;
-    return length;
-}
-
 TextBuffer::TextBuffer(CharUnits units) : units_(units) {}
 
 void TextBuffer::SetUnits(CharUnits units)

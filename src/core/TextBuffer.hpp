@@ -28,7 +28,8 @@ public:
             return 1;
         if (kind_ == Kind::DoubleByte)
             return leads_.IsLeadByte(p[0]) && available > 1 ? 2 : 1;
-        return Utf8Length(p, available);
+        const std::size_t n = Utf8SequenceLength(p, available);
+        return n ? n : 1;
     }
 
     // Whether every text has a unit boundary at a position, knowing only the byte before it
@@ -50,8 +51,6 @@ public:
     }
 
 private:
-    static std::size_t Utf8Length(const unsigned char* p, std::size_t available);
-
     Kind kind_ = Kind::SingleByte;
     LeadByteTable leads_;
 };

@@ -250,7 +250,7 @@ public:
                 }
                 continue;
             }
-            const std::size_t length = SequenceLength(p + i, n - i);
+            const std::size_t length = Utf8SequenceLength(p + i, n - i);
             if (length == 0) {
                 *o++ = Mark(b);
                 ++i;
@@ -299,46 +299,7 @@ public:
                 put);
         });
     }
-
-private:
-    // Length of the well-formed sequence that begins with the non-ASCII byte p[0], or 0. The second
-    // byte's range excludes overlong forms, surrogates and code points above U+10FFFF.
-    static std::size_t SequenceLength(const unsigned char* p, std::size_t available)
-    {
-        const unsigned char b = p[0];
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            if (b == 0xE0)
-                low = 0xA0;
-            else if (b == 0xED)
-                high = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            if (b == 0xF0)
-                low = 0x90;
-            else if (b == 0xF4)
-                high = 0x8F;
-        } else {
-            return 0;
-        }
-        if (available < length || p[1] < low || p[1] > high)
-            return 0;
-        for (std::size_t k = 2; k < length; ++k)
-            if ((p[k] & 0xC0) != 0x80)
-                return 0;
-        return length;
-    }
 };
-
-bool IsShiftJis(const std::string& normalisedName)
-{
-    return normalisedName == "SHIFTJIS" || normalisedName == "SJIS" || normalisedName == "CP932" ||
-           normalisedName == "WINDOWS31J" || normalisedName == "MSKANJI";
-}
 
 }  // namespace
 
@@ -348,7 +309,7 @@ std::unique_ptr<TextCodec> TextCodec::ForCharset(std::string_view charsetName)
     if (name == "UTF8")
         return std::make_unique<Utf8Codec>();
     // The Windows flavour of Shift-JIS, where 0x5C is a backslash and 0x7E a tilde.
-    const std::string iconvName = IsShiftJis(name) ? "CP932" : std::string(charsetName);
+    const std::string iconvName = IsShiftJisCharset(name) ? "CP932" : std::string(charsetName);
     return std::make_unique<TableCodec>(LeadByteTable::ForCharset(charsetName), iconvName.c_str());
 }
 
