@@ -185,11 +185,18 @@ class Display:
             windows.append(Window(wid, name.group(1) if name else "", kind.group(1) if kind else ""))
         return windows
 
+    def _geometry(self, wid):
+        shell = self.xdotool("getwindowgeometry", "--shell", wid)
+        return {key: int(value) for key, value in (line.split("=", 1) for line in shell.split())}
+
     def position(self, wid):
         """Where a window's client area stands, as xdotool reports it: good for comparing moves."""
-        shell = self.xdotool("getwindowgeometry", "--shell", wid)
-        values = dict(line.split("=", 1) for line in shell.split())
-        return int(values["X"]), int(values["Y"])
+        g = self._geometry(wid)
+        return g["X"], g["Y"]
+
+    def size(self, wid):
+        g = self._geometry(wid)
+        return g["WIDTH"], g["HEIGHT"]
 
     def key(self, *keys):
         self.xdotool("key", "--clearmodifiers", *keys)
@@ -266,6 +273,7 @@ class Program:
         test.addCleanup(end, self.process)
         self.pid = self.process.pid
         self._main = None
+        self._keyboard = False
 
     # The simulator's shared file: magic, version, then the first axis in the low half of a word and
     # the second in the high half. Put in place whole, so no tick reads half of it.
@@ -302,12 +310,19 @@ class Program:
 
     def dialog(self, name):
         """The modal window called `name`: "Open", "Save As", or the error box (named like the program)."""
-        return self.wait(lambda: next(iter(self.windows("DIALOG", name)), None), f"a window {name!r}")
+        return self.wait(lambda: next(iter(self.windows("DIALOG", name)), None), self._seen(f"a window {name!r}"))
+
+    def _seen(self, what):
+        """Names an awaited thing for a failure, with the windows the program shows by then."""
+        return lambda: f"{what}; the program shows {self.windows()}"
 
     def wait_closed(self, window):
-        """Waits until `window` is gone, or the whole program (closing it may end the program)."""
+        """Waits until `window` is gone, or the whole program (closing it may end the program). Once a
+        dialog is gone the main window takes the keyboard back, which is awaited before typing."""
         wait_for(lambda: self.process.poll() is not None or all(w.id != window.id for w in self.windows()),
-                 f"{window} to close")
+                 self._seen(f"{window} to close"))
+        if window.kind == "DIALOG":
+            self._keyboard = False
 
     def position(self):
         if self._main is None:
@@ -318,39 +333,101 @@ class Program:
         self.display.xdotool("windowactivate", "--sync", window.id)
 
     def type(self, text):
+        self.await_keyboard()
         self.activate(self.main_window())
         self.display.type(text)
 
     def key(self, *keys):
+        self.await_keyboard()
         self.activate(self.main_window())
         self.display.key(*keys)
 
+    def await_keyboard(self):
+        """Waits until the program takes keys: a key that arrives while it is still starting may go
+        unseen. The File menu opening on Alt+F shows it takes them; two Escapes close the menu and
+        then leave the menu bar, which would otherwise take the next letters as access keys."""
+        if not self._keyboard:
+            popup = self._open_menu()
+            self.display.key("Escape", "Escape")
+            self.wait_closed(popup)
+            self._keyboard = True
+
+    def _open_menu(self):
+        """Opens the File menu with Alt+F and returns its window: the one other window of the
+        program (its window type is not set again each time it opens). Alt+F is pressed again when
+        no menu opens for long: a slow program would take the second press as well, and close the
+        menu again."""
+        main = self.main_window()
+        # A window that outlives its dialog (the file-name completer's list) must not pass for the menu.
+        self.wait(lambda: all(w.id == main.id for w in self.windows()), self._seen("the main window alone"))
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            self.activate(main)
+            self.display.key("alt+f")
+            retry = min(deadline, time.monotonic() + 15)
+            while time.monotonic() < retry:
+                self.alive()
+                popup = next((w for w in self.windows() if w.id != main.id and w.kind != "DIALOG"), None)
+                if popup:
+                    return popup
+                time.sleep(POLL)
+            if time.monotonic() >= deadline:
+                raise AssertionError(f"waited {TIMEOUT:.0f} s in vain for the File menu to open on Alt+F")
+
     def menu(self, access_key):
         """Chooses a File menu item by its access key, the way the keyboard does: Alt+F, then the key."""
-        main = self.main_window()
-        self.activate(main)
-        self.display.key("alt+f")
-        # The menu is the one other window; its window type is not to be relied on (it is not
-        # always set again when the menu opens once more).
-        popup = self.wait(lambda: next((w for w in self.windows() if w.id != main.id and w.kind != "DIALOG"), None),
-                          "the File menu")
+        self.await_keyboard()
+        popup = self._open_menu()
         self.display.key(access_key)
         self.wait_closed(popup)
 
-    def choose_file(self, dialog_name, path):
-        """Types a full path into the dialog's file-name field and confirms it with Enter."""
-        dialog = self.dialog(dialog_name)
+    def _fill(self, dialog, text):
+        """Puts `text` into the file dialog's name field, and makes sure it is there (Select All copies
+        the field into the primary selection): keys sent the moment a dialog appears may go unseen."""
         self.activate(dialog)
-        self.display.key("ctrl+a")
-        self.display.type(str(path))
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            self.display.key("ctrl+a")
+            self.display.type(text)
+            self.display.key("ctrl+a")
+            try:
+                return self.wait(lambda: self.display.primary_selection() == text, "the name field", timeout=5)
+            except AssertionError:
+                self.alive()
+                if time.monotonic() > deadline:
+                    raise AssertionError(f"the {dialog.name} dialog's name field never held {text!r}") from None
+
+    def choose_file(self, dialog_name, path):
+        """Types a full path into the file dialog's name field and confirms it with Enter."""
+        dialog = self.dialog(dialog_name)
+        self._fill(dialog, str(path))
         self.display.key("Return")
         self.wait_closed(dialog)
 
-    def answer(self, dialog_name, key):
-        """Answers a dialog with one key: Return takes what it offers, Escape cancels."""
+    def take_offer(self, dialog_name, name):
+        """Checks that the file dialog offers the file `name` and confirms it with Enter alone."""
         dialog = self.dialog(dialog_name)
         self.activate(dialog)
-        self.display.key(key)
+
+        def offered():
+            self.display.key("ctrl+a")
+            return self.display.primary_selection() == name
+
+        try:
+            self.wait(offered, f"the {dialog_name} dialog to offer {name!r}", timeout=TIMEOUT / 4)
+        except AssertionError:
+            self.alive()
+            raise AssertionError(f"the {dialog_name} dialog offers {self.display.primary_selection()!r}, "
+                                 f"expected {name!r}") from None
+        self.display.key("Return")
+        self.wait_closed(dialog)
+
+    def cancel(self, dialog_name, typed):
+        """Types a path into the file dialog's name field, then cancels with Escape. The path should
+        name no file or folder: the list of completions would take the Escape."""
+        dialog = self.dialog(dialog_name)
+        self._fill(dialog, str(typed))
+        self.display.key("Escape")
         self.wait_closed(dialog)
 
     def open(self, path):
@@ -386,9 +463,10 @@ class Program:
         raise AssertionError(f"the error box says {seen!r}, expected {expected!r}")
 
     def dismiss(self, box):
-        """Presses OK (Enter on the box)."""
-        self.activate(box)
-        self.display.key("Return")
+        """Clicks OK, which stands in the box's bottom right corner. The mouse reaches the button
+        whichever window the program thinks has the keyboard."""
+        width, height = self.display.size(box.id)
+        self.display.xdotool("mousemove", "--window", box.id, str(width - 50), str(height - 22), "click", "1")
         self.wait_closed(box)
 
 

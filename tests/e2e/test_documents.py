@@ -81,19 +81,20 @@ class DialogPaths(DisplayTest):
         # A second Save offers the first path: Enter alone rewrites that file.
         program.type(" two")
         program.menu("s")
-        program.answer("Save As", "Return")
+        program.take_offer("Save As", "first.txt")
         self.assertFileBytes(first, b"one two", program)
 
-        # Cancel in either dialog touches neither the text, nor a file, nor the path offered next.
+        # Cancel in either dialog, even with a name typed, touches neither the text, nor a file, nor
+        # the path offered next.
         program.type(" three")
         program.menu("s")
-        program.answer("Save As", "Escape")
+        program.cancel("Save As", program.files / "no-folder" / "cancelled.txt")
         program.menu("o")
-        program.answer("Open", "Escape")
+        program.cancel("Open", program.files / "no-folder" / "cancelled.txt")
         self.assertEqual(first.read_bytes(), b"one two")
         self.assertEqual(sorted(os.listdir(program.files)), ["first.txt"])
         program.menu("s")
-        program.answer("Save As", "Return")
+        program.take_offer("Save As", "first.txt")
         self.assertFileBytes(first, b"one two three", program)
 
         # The two dialogs remember apart: opening a file does not preset Save, and Open offers its own.
@@ -101,14 +102,14 @@ class DialogPaths(DisplayTest):
         other.write_bytes(b"other\n")
         program.open(other)
         program.menu("s")
-        program.answer("Save As", "Return")
+        program.take_offer("Save As", "first.txt")
         self.assertFileBytes(first, b"other\r\n", program)
         self.assertEqual(other.read_bytes(), b"other\n")
         other.write_bytes(b"changed\n")
         program.menu("o")
-        program.answer("Open", "Return")
+        program.take_offer("Open", "other.txt")
         program.menu("s")
-        program.answer("Save As", "Return")
+        program.take_offer("Save As", "first.txt")
         self.assertFileBytes(first, b"changed\r\n", program)
         self.quit(program)
 
@@ -131,7 +132,7 @@ class Failures(DisplayTest):
         self.fails_with(program, f"ファイル {missing} は開けません.")
         # The dialog kept the path that failed: Enter alone tries it again.
         program.menu("o")
-        program.answer("Open", "Return")
+        program.take_offer("Open", "missing.txt")
         self.fails_with(program, f"ファイル {missing} は開けません.")
 
         nowhere = files / "no-such-folder" / "new.txt"

@@ -107,7 +107,7 @@ class UserAndDialogs(DisplayTest):
         program.set_readings(1025, 1004)
         self.moved_by(program, origin, 4, 10, "the window to move while the Open dialog is open")
         self.assertIn(dialog.id, [w.id for w in program.windows("DIALOG")])
-        program.answer("Open", "Escape")
+        program.cancel("Open", program.files / "no-folder" / "never.txt")
 
         program.open(program.files / "missing.txt")
         box = program.error_box()
