@@ -18,13 +18,20 @@ def run(*cmd, **kw):
 
 class Display:
     def __enter__(self):
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                                     pass_fds=[w], stderr=subprocess.DEVNULL)
-        os.close(w)
-        number = os.read(r, 16).decode().strip()
-        os.close(r)
-        os.environ["DISPLAY"] = ":" + number
+        # Xvfb picks a free display number itself; servers starting at the same moment can still
+        # collide, and then one of them exits: start again.
+        for _ in range(10):
+            r, w = os.pipe()
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten",
+                                          "tcp", "-noreset"], pass_fds=[w], stderr=subprocess.DEVNULL)
+            os.close(w)
+            number = os.read(r, 16).decode().strip()
+            os.close(r)
+            os.environ["DISPLAY"] = ":" + number
+            if number and run("xdpyinfo").returncode == 0:
+                break
+            self.xvfb.kill()
+            self.xvfb.wait()
         self.wm = subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(0.5)
         return self
