@@ -344,12 +344,14 @@ class Program:
 
     def await_keyboard(self):
         """Waits until the program takes keys: a key that arrives while it is still starting may go
-        unseen. The File menu opening on Alt+F shows it takes them; two Escapes close the menu and
-        then leave the menu bar, which would otherwise take the next letters as access keys."""
+        unseen. The File menu opening on Alt+F shows it takes them. Escape closes the menu, and once
+        it is gone (and with it its hold on the keyboard) another leaves the menu bar, which would
+        otherwise take the next letters as access keys."""
         if not self._keyboard:
             popup = self._open_menu()
-            self.display.key("Escape", "Escape")
+            self.display.key("Escape")
             self.wait_closed(popup)
+            self.display.key("Escape")
             self._keyboard = True
 
     def _open_menu(self):
