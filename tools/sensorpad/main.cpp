@@ -1,6 +1,7 @@
 // The sensor pad: drag the dot (or move the sliders) to set the readings the simulator library
 // reports; double-click the square or press Rest to put the sensor back at rest.
 #include <QApplication>
+#include <QScreen>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -190,6 +191,12 @@ int main(int argc, char** argv)
         return 1;
     }
     Pad pad(file, QString::fromLocal8Bit(path));
+    // At the right edge of the screen, where a new editor window, placed from the left, leaves it in sight.
+    pad.adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        pad.move(area.right() - pad.frameGeometry().width() - 8, area.top() + 8);
+    }
     pad.show();
     return app.exec();
 }
