@@ -17,6 +17,11 @@ struct WrapItem {
     std::uint32_t bytes = 1;
     float width = 0;  // not used for a tab
     Class cls = Class::Other;
+
+    static constexpr Class ClassOf(char32_t c)
+    {
+        return c == ' ' ? Class::Space : c == '\t' ? Class::Tab : c >= 0x3000 ? Class::Wide : Class::Other;
+    }
 };
 
 // Breaks a paragraph into rows greedily, in one pass over its items: a row ends at the last break

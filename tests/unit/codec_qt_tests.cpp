@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestHex.hpp"
+
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTextCursor>
@@ -24,17 +26,6 @@ std::u16string RawText(const QPlainTextEdit& edit)
 {
     const QString raw = edit.document()->toRawText();
     return std::u16string(reinterpret_cast<const char16_t*>(raw.utf16()), static_cast<std::size_t>(raw.size()));
-}
-
-std::string Hex(std::string_view bytes)
-{
-    std::string out;
-    char buffer[4];
-    for (unsigned char b : bytes) {
-        std::snprintf(buffer, sizeof buffer, "%02X ", b);
-        out += buffer;
-    }
-    return out;
 }
 
 std::string Utf8(char32_t c)

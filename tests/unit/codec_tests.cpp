@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestHex.hpp"
+
 #include <cstdio>
 #include <random>
 #include <string>
@@ -17,17 +19,6 @@ std::u16string Marks(std::string_view bytes)
     std::u16string out;
     for (unsigned char b : bytes)
         out += static_cast<char16_t>(0xDC00 + b);
-    return out;
-}
-
-std::string Hex(std::string_view bytes)
-{
-    std::string out;
-    char buffer[4];
-    for (unsigned char b : bytes) {
-        std::snprintf(buffer, sizeof buffer, "%02X ", b);
-        out += buffer;
-    }
     return out;
 }
 

@@ -134,16 +134,8 @@ namespace {
 std::vector<WrapItem> Items(const std::u32string& text)
 {
     std::vector<WrapItem> out;
-    for (char32_t c : text) {
-        WrapItem::Class cls = WrapItem::Class::Other;
-        if (c == ' ')
-            cls = WrapItem::Class::Space;
-        else if (c == '\t')
-            cls = WrapItem::Class::Tab;
-        else if (c >= 0x3000)
-            cls = WrapItem::Class::Wide;
-        out.push_back({1, c >= 0x3000 ? 2.0f : 1.0f, cls});
-    }
+    for (char32_t c : text)
+        out.push_back({1, c >= 0x3000 ? 2.0f : 1.0f, WrapItem::ClassOf(c)});
     return out;
 }
 

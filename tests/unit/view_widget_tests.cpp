@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestHex.hpp"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
@@ -37,17 +39,6 @@ QFont TestFont()
     QFont font(QStringLiteral("IPAPGothic"));
     font.setPixelSize(16);
     return font;
-}
-
-std::string Hex(std::string_view bytes)
-{
-    std::string out;
-    char buffer[4];
-    for (unsigned char b : bytes) {
-        std::snprintf(buffer, sizeof buffer, "%02X ", b);
-        out += buffer;
-    }
-    return out;
 }
 
 std::unique_ptr<TextView> View(const char* charset, std::string_view bytes, int width = 400, int height = 200)

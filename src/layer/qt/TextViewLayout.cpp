@@ -155,14 +155,7 @@ WrapItem TextLayout::Item(std::uint32_t bytes, const char16_t* units, std::size_
     if (IsMark(u))
         return {bytes, static_cast<float>(count * markWidth_), WrapItem::Class::Other};
     const char32_t c = count == 2 ? 0x10000 + ((u - 0xD800) << 10) + (units[1] - 0xDC00) : u;
-    WrapItem::Class cls = WrapItem::Class::Other;
-    if (c == ' ')
-        cls = WrapItem::Class::Space;
-    else if (c == '\t')
-        cls = WrapItem::Class::Tab;
-    else if (c >= 0x3000)
-        cls = WrapItem::Class::Wide;
-    return {bytes, static_cast<float>(CharWidth(c)), cls};
+    return {bytes, static_cast<float>(CharWidth(c)), WrapItem::ClassOf(c)};
 }
 
 template <class OnRow>
