@@ -1,6 +1,9 @@
 #include "layer/Forms.hpp"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QPushButton>
+#include <QShortcut>
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
@@ -114,6 +117,13 @@ void TApplication::ShowException(const Exception& e)
     const std::string text = ErrorBoxText(e.Message(), os::CodePageLeadBytes());
     QMessageBox box(QMessageBox::Critical, qt::FromCodePage(title_), qt::FromCodePage(text), QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
+    // Ctrl+C copies the box as a whole, so a message can be passed on as it stands.
+    QShortcut copy(QKeySequence::Copy, &box);
+    QObject::connect(&copy, &QShortcut::activated, [&box] {
+        const QString rule = QStringLiteral("---------------------------\n");
+        QGuiApplication::clipboard()->setText(rule + box.windowTitle() + "\n" + rule + box.text() + "\n" + rule +
+                                              box.button(QMessageBox::Ok)->text().remove('&') + "\n" + rule);
+    });
     box.exec();
 }
 
