@@ -39,7 +39,6 @@ public:
     ~TMainMenu() override;
 
     TMenuItem* Items() { return &root_; }
-    void SetProperty(const PropertySetting& setting, DescriptionBinder& binder) override;
 
 private:
     TMenuItem root_{nullptr};

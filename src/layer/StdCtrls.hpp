@@ -49,9 +49,6 @@ public:
     // Replaces the whole text in one step up to its first zero byte; false when refused.
     bool SetTextBuf(std::string_view text);
 
-    void SetFocus();
-    bool Focused() const;
-
     void SetProperty(const PropertySetting& setting, DescriptionBinder& binder) override;
 
     struct Impl;

@@ -34,7 +34,6 @@ public:
     void Open1Click(TObject* Sender);
     void Save1Click(TObject* Sender);
 
-    const Accelerometer& Sensor() const { return *accelerometer; }
     int32_t AppliedHorizontal() const { return appliedHorizontal; }
     int32_t AppliedVertical() const { return appliedVertical; }
 

@@ -56,9 +56,4 @@ void TMenuItem::SetProperty(const PropertySetting& s, DescriptionBinder& binder)
 TMainMenu::TMainMenu(TComponent* AOwner) : TDescribedComponent(AOwner) {}
 TMainMenu::~TMainMenu() = default;
 
-void TMainMenu::SetProperty(const PropertySetting& s, DescriptionBinder& binder)
-{
-    TDescribedComponent::SetProperty(s, binder);
-}
-
 }  // namespace kestrane

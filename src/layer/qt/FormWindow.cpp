@@ -7,9 +7,7 @@
 #include <QWindowStateChangeEvent>
 #include <cmath>
 
-#include "core/AccessKeys.hpp"
 #include "layer/Menus.hpp"
-#include "qt/QtSupport.hpp"
 
 namespace kestrane {
 
@@ -126,32 +124,19 @@ void TForm::Impl::CreateHidden()
 
 namespace {
 
-void AddItems(QMenu* into, TMenuItem* parent);
-
-std::vector<std::string> ShownCaptions(TMenuItem* parent)
+// Fills a menu bar or a menu with the items under `parent`, each shown with its access key.
+template <class Menu>
+void AddItems(Menu* into, TMenuItem* parent)
 {
-    std::vector<std::string> captions;
-    for (int i = 0; i < parent->Count(); ++i)
-        captions.push_back(parent->Items(i)->Caption());
-    return WithAccessKeys(captions);
-}
-
-QAction* MakeAction(QObject* owner, TMenuItem* item, const std::string& shown)
-{
-    auto* action = new QAction(QString::fromUtf8(shown.c_str()), owner);
-    QObject::connect(action, &QAction::triggered, owner, [item] { GuardedCall(item, [item] { item->Click(); }); });
-    return action;
-}
-
-void AddItems(QMenu* into, TMenuItem* parent)
-{
-    const auto shown = ShownCaptions(parent);
     for (int i = 0; i < parent->Count(); ++i) {
         TMenuItem* item = parent->Items(i);
-        if (item->Count() > 0)
-            AddItems(into->addMenu(QString::fromUtf8(shown[static_cast<std::size_t>(i)].c_str())), item);
-        else
-            into->addAction(MakeAction(into, item, shown[static_cast<std::size_t>(i)]));
+        const QString text = QString::fromUtf8(item->ShownCaption().c_str());
+        if (item->Count() > 0) {
+            AddItems(into->addMenu(text), item);
+        } else {
+            QAction* action = into->addAction(text);
+            QObject::connect(action, &QAction::triggered, into, [item] { GuardedCall(item, [item] { item->Click(); }); });
+        }
     }
 }
 
@@ -161,18 +146,8 @@ void TForm::Impl::BuildMenuBar(TMainMenu* menu)
 {
     QMenuBar* bar = window.menuBar();
     bar->clear();
-    if (!menu)
-        return;
-    TMenuItem* root = menu->Items();
-    const auto shown = ShownCaptions(root);
-    for (int i = 0; i < root->Count(); ++i) {
-        TMenuItem* item = root->Items(i);
-        const QString text = QString::fromUtf8(shown[static_cast<std::size_t>(i)].c_str());
-        if (item->Count() > 0)
-            AddItems(bar->addMenu(text), item);
-        else
-            bar->addAction(MakeAction(bar, item, shown[static_cast<std::size_t>(i)]));
-    }
+    if (menu)
+        AddItems(bar, menu->Items());
 }
 
 }  // namespace kestrane

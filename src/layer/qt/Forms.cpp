@@ -4,20 +4,13 @@
 #include <QClipboard>
 #include <QPushButton>
 #include <QShortcut>
-#include <QCloseEvent>
 #include <QFont>
-#include <QFontMetrics>
 #include <QIcon>
-#include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
-#include <QScreen>
 #include <QWidget>
 
 #include "core/ErrorText.hpp"
 #include "layer/CodePage.hpp"
-#include "layer/Menus.hpp"
 #include "qt/FormWindow.hpp"
 #include "qt/QtSupport.hpp"
 

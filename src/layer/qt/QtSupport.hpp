@@ -21,6 +21,4 @@ inline std::string ToCodePage(const QString& text)
                                                               static_cast<std::size_t>(text.size())));
 }
 
-inline QString FromUtf8(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
-
 }  // namespace kestrane::qt

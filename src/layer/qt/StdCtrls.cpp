@@ -40,9 +40,6 @@ bool TMemo::SetTextBuf(std::string_view text)
     return true;
 }
 
-void TMemo::SetFocus() { impl_->view.setFocus(); }
-bool TMemo::Focused() const { return impl_->view.hasFocus(); }
-
 void TStrings::BeginUpdate()
 {
     if (memo_.impl_->updateDepth++ == 0)
